@@ -1,0 +1,2 @@
+// The umbrella header: every public header of kes.
+#pragma once

@@ -1,0 +1,1 @@
+int kes_placeholder;
