@@ -1,1 +1,0 @@
-int pel_placeholder;
