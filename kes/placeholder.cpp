@@ -1,1 +1,0 @@
-int kes_placeholder;
