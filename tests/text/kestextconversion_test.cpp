@@ -1,0 +1,261 @@
+// The kes text conversions: locale-driven heap results, code-page buffer
+// fills, block sizes, substitution, termination and the allocator pairing.
+#include <kes/error/kestextconversion.h>
+
+#include <host/taskalloc.h>
+#include <host/types.h>
+
+#include <gtest/gtest.h>
+#include <malloc.h>
+
+#include <clocale>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+using namespace std::literals;
+
+host::wstring Wide(std::u16string text) {
+    return host::wstring(text.begin(), text.end());
+}
+
+// Sets LC_CTYPE for one test and restores the previous setting.
+class CtypeLocale {
+  public:
+    explicit CtypeLocale(const char* name) : m_Previous(std::setlocale(LC_CTYPE, nullptr)) {
+        m_Ok = std::setlocale(LC_CTYPE, name) != nullptr;
+    }
+    ~CtypeLocale() { std::setlocale(LC_CTYPE, m_Previous.c_str()); }
+    bool ok() const { return m_Ok; }
+
+  private:
+    std::string m_Previous;
+    bool m_Ok;
+};
+
+// The block holds the string and its terminator. With the address sanitizer
+// the usable size is the requested one, which makes this exact.
+void ExpectFits(const void* block, std::size_t bytes) {
+    EXPECT_GE(malloc_usable_size(const_cast<void*>(block)), bytes);
+}
+
+std::string Narrow(const host::wstring& text) {
+    char* block = KesWideToMultibyte(text.c_str());
+    EXPECT_NE(block, nullptr);
+    if (block == nullptr)
+        return "<null>";
+    std::string result(block);
+    ExpectFits(block, std::max(result.size(), text.size()) + 1);
+    std::free(block);
+    return result;
+}
+
+host::wstring WideOf(const char* text) {
+    unsigned short* block = KesMultibyteToWide(text);
+    EXPECT_NE(block, nullptr);
+    if (block == nullptr)
+        return Wide(u"<null>");
+    host::wstring result(block);
+    ExpectFits(block, (std::max(result.size(), std::strlen(text)) + 1) * 2);
+    std::free(block);
+    return result;
+}
+
+// ---- Heap results, current locale ----------------------------------------------
+
+TEST(KesHeapConversions, EmptyStringsGiveATerminatorOnly) {
+    char* narrow = KesWideToMultibyte(OLESTR(""));
+    ASSERT_NE(narrow, nullptr);
+    EXPECT_EQ(narrow[0], '\0');
+    ExpectFits(narrow, 1);
+    std::free(narrow);
+
+    unsigned short* wide = KesMultibyteToWide("");
+    ASSERT_NE(wide, nullptr);
+    EXPECT_EQ(wide[0], 0);
+    std::free(wide);
+}
+
+TEST(KesHeapConversions, AsciiRoundTripsInAnyLocale) {
+    for (const char* locale : {"C", "C.UTF-8"}) {
+        CtypeLocale scope(locale);
+        ASSERT_TRUE(scope.ok()) << locale;
+        EXPECT_EQ(Narrow(Wide(u"abc")), "abc");
+        EXPECT_EQ(WideOf("abc"), Wide(u"abc"));
+    }
+}
+
+TEST(KesHeapConversions, NullInputGivesNull) {
+    EXPECT_EQ(KesWideToMultibyte(nullptr), nullptr);
+    EXPECT_EQ(KesMultibyteToWide(nullptr), nullptr);
+    EXPECT_EQ(KesCoMultibyteToWide(nullptr), nullptr);
+}
+
+TEST(KesHeapConversions, Utf8LocaleGrowsTheBlockSoNoCharacterIsCut) {
+    CtypeLocale scope("C.UTF-8");
+    ASSERT_TRUE(scope.ok());
+    // One unit each, but two, three and (for the pair) four bytes: more than
+    // one byte per unit, which a block of units + 1 bytes could not hold.
+    EXPECT_EQ(Narrow(Wide(u"\u00e9")), "\xC3\xA9");
+    EXPECT_EQ(Narrow(Wide(u"\u65e5\u672c\u8a9e")), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");
+    EXPECT_EQ(Narrow(Wide(u"x\U0001F600")), "x\xF0\x9F\x98\x80");
+    EXPECT_EQ(WideOf("\xE6\x97\xA5\xF0\x9F\x98\x80"), Wide(u"\u65e5\U0001F600"));
+}
+
+TEST(KesHeapConversions, CharactersTheLocaleCannotRepresentBecomeQuestionMarks) {
+    CtypeLocale scope("C");
+    ASSERT_TRUE(scope.ok());
+    EXPECT_EQ(Narrow(Wide(u"a\u00e9b")), "a?b");
+    EXPECT_EQ(Narrow(Wide(u"\U0001F600")), "?");  // one character, one substitute
+}
+
+TEST(KesHeapConversions, LoneSurrogatesAreSubstitutedNotDropped) {
+    const unsigned short lone[] = {'a', 0xDC00, 'b', 0xD800, 0};
+    {
+        CtypeLocale scope("C.UTF-8");
+        EXPECT_EQ(Narrow(lone),
+                  "a\xEF\xBF\xBD"
+                  "b\xEF\xBF\xBD");
+    }
+    {
+        CtypeLocale scope("C");
+        EXPECT_EQ(Narrow(lone), "a?b?");
+    }
+}
+
+TEST(KesHeapConversions, InvalidNarrowInputBecomesReplacementCharacters) {
+    {
+        CtypeLocale scope("C.UTF-8");
+        EXPECT_EQ(WideOf("a\xFF"
+                         "b"),
+                  Wide(u"a\uFFFDb"));
+        EXPECT_EQ(WideOf("ab\xC3"), Wide(u"ab\uFFFD"));  // cut short at the end
+    }
+    {
+        CtypeLocale scope("C");  // only ASCII is valid here
+        EXPECT_EQ(WideOf("\xC3\xA9"), Wide(u"\uFFFD\uFFFD"));
+    }
+}
+
+TEST(KesHeapConversions, TaskAllocatorResultIsReleasedWithCoTaskMemFree) {
+    unsigned short* wide = KesCoMultibyteToWide("abc");
+    ASSERT_NE(wide, nullptr);
+    EXPECT_EQ(host::wstring(wide), Wide(u"abc"));
+    // A task block: the task allocator accepts it (it stops on any other).
+    wide = static_cast<unsigned short*>(CoTaskMemRealloc(wide, 64));
+    ASSERT_NE(wide, nullptr);
+    EXPECT_EQ(host::wstring(wide), Wide(u"abc"));
+    CoTaskMemFree(wide);
+
+    unsigned short* empty = KesCoMultibyteToWide("");
+    ASSERT_NE(empty, nullptr);
+    EXPECT_EQ(empty[0], 0);
+    CoTaskMemFree(empty);
+}
+
+TEST(KesHeapConversions, PlainResultIsReleasedWithFree) {
+    unsigned short* wide = KesMultibyteToWide("abc");
+    ASSERT_NE(wide, nullptr);
+    ExpectFits(wide, 4 * sizeof(unsigned short));
+    std::free(wide);  // a task block here is an invalid free
+}
+
+// ---- Buffer fills, ANSI code page ----------------------------------------------
+
+TEST(KesBufferConversions, AnsiCodePageIsUtf8WhateverTheLocale) {
+    CtypeLocale scope("C");
+    char narrow[8];
+    ASSERT_EQ(KesWideToAnsi(narrow, OLESTR("\u00e9"), sizeof narrow), narrow);
+    EXPECT_STREQ(narrow, "\xC3\xA9");
+    unsigned short wide[4];
+    ASSERT_EQ(KesAnsiToWide(wide, "\xC3\xA9", 4), wide);
+    EXPECT_EQ(host::wstring(wide), Wide(u"\u00e9"));
+}
+
+TEST(KesBufferConversions, CapacityHelpersAlwaysSufficeForARoundTrip) {
+    struct Case {
+        host::wstring text;
+        host::wstring back;  // what the round trip yields
+    };
+    const Case cases[] = {
+        {Wide(u""), Wide(u"")},
+        {Wide(u"abc"), Wide(u"abc")},
+        {Wide(u"\u65e5\u672c\u8a9e\u00e9"), Wide(u"\u65e5\u672c\u8a9e\u00e9")},
+        {Wide(u"\U0001F600\U0001F601"), Wide(u"\U0001F600\U0001F601")},
+        {host::wstring{0xDC00, 'x', 0xD800}, Wide(u"\uFFFDx\uFFFD")},
+    };
+    for (const Case& c : cases) {
+        std::string narrow(KesAnsiCapacity(c.text.size()), '#');
+        ASSERT_NE(KesWideToAnsi(narrow.data(), c.text.c_str(), static_cast<int>(narrow.size())),
+                  nullptr);
+        std::size_t length = std::strlen(narrow.c_str());
+        ASSERT_LT(length, narrow.size());
+
+        host::wstring back(KesWideCapacity(length), '#');
+        ASSERT_NE(KesAnsiToWide(back.data(), narrow.c_str(), static_cast<int>(back.size())),
+                  nullptr);
+        EXPECT_EQ(host::wstring(back.c_str()), c.back);
+    }
+}
+
+TEST(KesBufferConversions, TextThatDoesNotFitLeavesTheEmptyString) {
+    // Two bytes per unit is not enough for three-byte characters.
+    const unsigned short* text = OLESTR("\u65e5\u672c\u8a9e");
+    char narrow[12];
+    std::memset(narrow, '#', sizeof narrow);
+    ASSERT_EQ(KesWideToAnsi(narrow, text, 2 * (3 + 1)), narrow);
+    EXPECT_EQ(narrow[0], '\0');
+    EXPECT_EQ(narrow[8], '#');  // nothing written past the capacity
+
+    unsigned short wide[6];
+    std::fill(std::begin(wide), std::end(wide), '#');
+    ASSERT_EQ(KesAnsiToWide(wide, "abcd", 4), wide);
+    EXPECT_EQ(wide[0], 0);
+    EXPECT_EQ(wide[4], '#');
+}
+
+TEST(KesBufferConversions, ExactCapacityFits) {
+    char narrow[3];
+    EXPECT_STREQ(KesWideToAnsi(narrow, OLESTR("ab"), 3), "ab");
+    unsigned short wide[3];
+    ASSERT_EQ(KesAnsiToWide(wide, "ab", 3), wide);
+    EXPECT_EQ(host::wstring(wide), Wide(u"ab"));
+}
+
+TEST(KesBufferConversions, IllFormedInputIsSubstitutedAndTerminated) {
+    const unsigned short lone[] = {'a', 0xD800, 0};
+    char narrow[KesAnsiCapacity(2)];
+    EXPECT_STREQ(KesWideToAnsi(narrow, lone, sizeof narrow), "a\xEF\xBF\xBD");
+    unsigned short wide[KesWideCapacity(3)];
+    ASSERT_NE(KesAnsiToWide(wide,
+                            "a\xFF"
+                            "b",
+                            4),
+              nullptr);
+    EXPECT_EQ(host::wstring(wide), Wide(u"a\uFFFDb"));
+}
+
+TEST(KesBufferConversions, NullOrEmptyArgumentsGiveNullAndWriteNothing) {
+    char narrow[4] = "##";
+    unsigned short wide[4] = {'#', 0};
+    EXPECT_EQ(KesWideToAnsi(narrow, nullptr, 4), nullptr);
+    EXPECT_EQ(KesAnsiToWide(wide, nullptr, 4), nullptr);
+    EXPECT_EQ(KesWideToAnsi(nullptr, OLESTR("a"), 4), nullptr);
+    EXPECT_EQ(KesAnsiToWide(nullptr, "a", 4), nullptr);
+    EXPECT_EQ(KesWideToAnsi(narrow, OLESTR("a"), 0), nullptr);
+    EXPECT_EQ(KesAnsiToWide(wide, "a", 0), nullptr);
+    EXPECT_STREQ(narrow, "##");
+    EXPECT_EQ(wide[0], '#');
+}
+
+TEST(KesBufferConversions, EmptyTextGivesTheEmptyString) {
+    char narrow[1] = {'#'};
+    EXPECT_STREQ(KesWideToAnsi(narrow, OLESTR(""), 1), "");
+    unsigned short wide[1] = {'#'};
+    ASSERT_NE(KesAnsiToWide(wide, "", 1), nullptr);
+    EXPECT_EQ(wide[0], 0);
+}
+
+}  // namespace
