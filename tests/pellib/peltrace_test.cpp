@@ -25,7 +25,9 @@ using peltest::ReadFile;
 
 // A record as a module defines it, installed for the test's duration. The
 // selectors the process has used stay in force for later installs, so every
-// test uses module names of its own.
+// test uses module names of its own. That state lives as long as the process:
+// the cases pass in one run of the program (or one process each, as ctest
+// runs them), not under --gtest_repeat.
 class InstalledPattern {
   public:
     InstalledPattern(const char* component, const char* module, std::int32_t initial = -1)
