@@ -93,6 +93,18 @@ DWORD utf16_units(const std::string& utf8) {
 }  // namespace
 
 bool make_reg_name(const WCHAR* text, std::size_t length, reg_name* out) {
+    // Most names are ASCII: both forms in one pass, without a wide copy.
+    std::size_t i = 0;
+    while (i < length && text[i] < 0x80) ++i;
+    if (i == length) {
+        out->given.resize(length);
+        out->folded.resize(length);
+        for (std::size_t k = 0; k < length; ++k) {
+            out->given[k] = static_cast<char>(text[k]);
+            out->folded[k] = static_cast<char>(casefold::upcase(text[k]));
+        }
+        return true;
+    }
     bool ill_formed = false;
     utf::utf8_size(text, length, &ill_formed);
     if (ill_formed)
