@@ -8,6 +8,7 @@
 #include <unistd.h>
 #include <csignal>
 #include <cstring>
+#include <thread>
 
 namespace regtest {
 namespace {
@@ -136,7 +137,6 @@ TEST_F(RegistryProcesses, KilledWriterLosesNoAcknowledgedWriteAndLeavesASoundSto
 
         ASSERT_EQ(integrity_of(db_path()), "ok");
         for (int i = 0; i <= acknowledged; ++i) {
-            BYTE head[sizeof(int)];
             DWORD size = 0;
             ASSERT_EQ(
                 RegQueryValueExW(key, value_name(0, i).c_str(), nullptr, nullptr, nullptr, &size),
@@ -147,9 +147,8 @@ TEST_F(RegistryProcesses, KilledWriterLosesNoAcknowledgedWriteAndLeavesASoundSto
             ASSERT_EQ(RegQueryValueExW(key, value_name(0, i).c_str(), nullptr, nullptr, data.data(),
                                        &size),
                       ERROR_SUCCESS);
-            std::memcpy(head, data.data(), sizeof head);
             int stored;
-            std::memcpy(&stored, head, sizeof stored);
+            std::memcpy(&stored, data.data(), sizeof stored);
             EXPECT_EQ(stored, i);
         }
         written = acknowledged + 1;
@@ -189,6 +188,53 @@ TEST_F(RegistryProcesses, ParentAndChildBothKeepWorkingAfterFork) {
     EXPECT_EQ(RegQueryValueExW(key, w("child").c_str(), nullptr, nullptr, nullptr, &size),
               ERROR_SUCCESS);
     EXPECT_EQ(set_dword(key, w("after"), 3), ERROR_SUCCESS);
+}
+
+TEST_F(RegistryProcesses, ThreadsOfOneProcessShareHandlesAndTheStore) {
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 150;
+    HKEY shared = create("SOFTWARE\\Threads");
+    std::vector<std::thread> threads;
+    std::vector<int> failures(kThreads, 0);
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([t, shared, &failures] {
+            for (int i = 0; i < kRounds; ++i) {
+                // Handles opened and closed by every thread, slots reused under
+                // the others' feet, one handle used by all of them.
+                HKEY own = nullptr;
+                std::string name = "t" + std::to_string(t) + "\\" + std::to_string(i % 7);
+                if (RegCreateKeyExW(shared, w(name).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                    &own, nullptr) != ERROR_SUCCESS ||
+                    set_dword(own, w("i"), static_cast<DWORD>(i)) != ERROR_SUCCESS ||
+                    set_dword(shared, value_name(t, i), static_cast<DWORD>(i)) != ERROR_SUCCESS) {
+                    ++failures[t];
+                }
+                DWORD value = 0;
+                DWORD size = sizeof value;
+                if (RegQueryValueExW(own, w("i").c_str(), nullptr, nullptr,
+                                     reinterpret_cast<BYTE*>(&value), &size) != ERROR_SUCCESS ||
+                    value != static_cast<DWORD>(i)) {
+                    ++failures[t];
+                }
+                if (RegCloseKey(own) != ERROR_SUCCESS)
+                    ++failures[t];
+                WCHAR sub[16];
+                DWORD units = 16;
+                RegEnumKeyExW(shared, static_cast<DWORD>(i % kThreads), sub, &units, nullptr,
+                              nullptr, nullptr, nullptr);
+            }
+        });
+    }
+    for (std::thread& thread : threads)
+        thread.join();
+    EXPECT_EQ(failures, std::vector<int>(kThreads, 0));
+    DWORD values = 0;
+    DWORD subkeys = 0;
+    ASSERT_EQ(RegQueryInfoKeyW(shared, nullptr, nullptr, nullptr, &subkeys, nullptr, nullptr,
+                               &values, nullptr, nullptr, nullptr, nullptr),
+              ERROR_SUCCESS);
+    EXPECT_EQ(values, static_cast<DWORD>(kThreads * kRounds));
+    EXPECT_EQ(subkeys, static_cast<DWORD>(kThreads));
 }
 
 }  // namespace
