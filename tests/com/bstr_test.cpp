@@ -57,12 +57,9 @@ TEST(BstrLayout, EmbeddedZerosAreKeptByLength) {
     // A terminated-string copy stops at the first zero.
     Owned scanned(SysAllocString(text.get()));
     EXPECT_EQ(SysStringLen(scanned.get()), 1u);
-}
-
-TEST(BstrLayout, LengthCopiesExactlyThatManyUnits) {
-    Owned text(SysAllocStringLen(kAbc, 2));
-    EXPECT_EQ(Units(text.get()), host::wstring(kAbc, 2));
-    EXPECT_EQ(text.get()[2], 0) << "terminated after the copied units, not at the source's end";
+    Owned prefix(SysAllocStringLen(kAbc, 2));
+    EXPECT_EQ(Units(prefix.get()), host::wstring(kAbc, 2));
+    EXPECT_EQ(prefix.get()[2], 0) << "terminated after the copied units, not at the source's end";
 }
 
 TEST(BstrLayout, NullSourceGivesZeroedTextOfTheLength) {
@@ -86,14 +83,10 @@ TEST(BstrByteLength, OddByteCountsAreKeptAndAWholeZeroUnitFollows) {
     EXPECT_EQ(bytes[3], 0);
     EXPECT_EQ(bytes[4], 0);
     EXPECT_EQ(text.get()[2], 0) << "the first whole unit after the bytes is zero";
-}
-
-TEST(BstrByteLength, ByteLengthCopiesBytesVerbatimIncludingZeros) {
     const char data[] = {'x', 0, 'y', 0, 'z', 0};
-    Owned text(SysAllocStringByteLen(data, 6));
-    EXPECT_EQ(SysStringByteLen(text.get()), 6u);
-    EXPECT_EQ(SysStringLen(text.get()), 3u);
-    EXPECT_EQ(std::memcmp(text.get(), data, 6), 0);
+    Owned verbatim(SysAllocStringByteLen(data, 6));
+    EXPECT_EQ(SysStringLen(verbatim.get()), 3u);
+    EXPECT_EQ(std::memcmp(verbatim.get(), data, 6), 0);
 }
 
 TEST(BstrNull, NullIsAnEmptyStringEverywhere) {

@@ -59,15 +59,6 @@ TEST(ComObjectQuery, UnsupportedInterfaceNullsTheOutputAndAddsNoReference) {
     EXPECT_EQ(object->ref_count(), 1u);
 }
 
-TEST(ComObjectCount, LastReleaseFreesTheObjectAndCountsAreReturned) {
-    FooBar* raw = new FooBar;  // starts with one reference
-    EXPECT_EQ(g_liveObjects, 1);
-    EXPECT_EQ(raw->AddRef(), 2u);
-    EXPECT_EQ(raw->Release(), 1u);
-    EXPECT_EQ(raw->Release(), 0u);
-    EXPECT_EQ(g_liveObjects, 0);
-}
-
 TEST(ComObjectCount, ConcurrentAddRefReleaseFreesExactlyOnce) {
     for (int iteration = 0; iteration < 50; ++iteration) {
         FooBar* raw = new FooBar;
