@@ -1,11 +1,12 @@
 // Registry point reads and writes against the same work done with raw SQLite.
 //
-// Each registry benchmark has a baseline beside it: a prepared statement on a
-// database of the same shape (the same value table and key), with the same
-// journal settings (WAL, synchronous=NORMAL), doing the same point read or
-// the same single-row write in its own transaction. The ratio of the pair is
-// what the registry layer (handle table, lock, name folding, key checks)
-// costs on top of the storage engine.
+// Each registry benchmark has a baseline beside it: a prepared statement on
+// its own connection to the very same database file (so the same table, key,
+// page layout and journal state), with the same settings (WAL,
+// synchronous=NORMAL, no SQLite mutex), doing the same point read or the same
+// single-row write in its own transaction. The ratio of the pair is what the
+// registry layer (handle table, lock, name folding, key checks) costs on top
+// of the storage engine.
 #include <host/registry.h>
 
 #include <benchmark/benchmark.h>
@@ -24,7 +25,6 @@ const WCHAR* kValueName() {
     return OLESTR("InstallDirectory");
 }
 const char kValueNameFolded[] = "INSTALLDIRECTORY";
-const char kValueNameGiven[] = "InstallDirectory";
 
 // "C:\Program Files\Tester\Applications" with its terminator, as REG_SZ bytes.
 std::vector<BYTE> sample_string() {
@@ -58,22 +58,37 @@ HKEY open_bench_key() {
                         nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr) != ERROR_SUCCESS) {
         std::abort();
     }
+    std::vector<BYTE> data = sample_string();
+    if (RegSetValueExW(key, kValueName(), 0, REG_SZ, data.data(),
+                       static_cast<DWORD>(data.size())) != ERROR_SUCCESS) {
+        std::abort();
+    }
     return key;
 }
 
-// The baseline database: the registry's value table, nothing else.
+// Makes sure the key and its value exist before a baseline looks for them.
+void prepare_bench_value() {
+    RegCloseKey(open_bench_key());
+}
+
+// The baseline: a second connection to the registry's own database. It reads
+// the row the registry wrote and writes a row of its own beside it (another
+// value name on the same key), so neither side disturbs the other's row.
 class raw_store {
   public:
     raw_store() {
-        std::string path = bench_home() + "/raw.db";
-        if (sqlite3_open(path.c_str(), &m_db) != SQLITE_OK)
+        prepare_bench_value();
+        std::string path = bench_home() + "/registry.db";
+        int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
+        if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK)
             std::abort();
-        exec("PRAGMA journal_mode=WAL");
+        sqlite3_busy_timeout(m_db, 5000);
         exec("PRAGMA synchronous=NORMAL");
-        exec(
-            "CREATE TABLE IF NOT EXISTS vals(key INTEGER NOT NULL, name TEXT NOT NULL,"
-            " folded TEXT NOT NULL, type INTEGER NOT NULL, data BLOB NOT NULL,"
-            " PRIMARY KEY(key, folded)) WITHOUT ROWID");
+        sqlite3_stmt* find = prepare("SELECT key FROM vals WHERE folded = 'INSTALLDIRECTORY'");
+        if (sqlite3_step(find) != SQLITE_ROW)
+            std::abort();
+        m_key = sqlite3_column_int64(find, 0);
+        sqlite3_finalize(find);
         m_read = prepare("SELECT type, data FROM vals WHERE key = ?1 AND folded = ?2");
         m_write = prepare(
             "INSERT INTO vals(key, name, folded, type, data) VALUES(?1, ?2, ?3, ?4, ?5)"
@@ -89,25 +104,29 @@ class raw_store {
 
     // One autocommit statement: a transaction of its own.
     void write(const std::vector<BYTE>& data) {
-        sqlite3_bind_int64(m_write, 1, 8);
-        sqlite3_bind_text(m_write, 2, kValueNameGiven, -1, SQLITE_STATIC);
-        sqlite3_bind_text(m_write, 3, kValueNameFolded, -1, SQLITE_STATIC);
-        sqlite3_bind_int64(m_write, 4, 1);
+        static const char kGiven[] = "RawValue";
+        static const char kFolded[] = "RAWVALUE";
+        sqlite3_bind_int64(m_write, 1, m_key);
+        sqlite3_bind_text(m_write, 2, kGiven, sizeof kGiven - 1, SQLITE_STATIC);
+        sqlite3_bind_text(m_write, 3, kFolded, sizeof kFolded - 1, SQLITE_STATIC);
+        sqlite3_bind_int64(m_write, 4, REG_SZ);
         sqlite3_bind_blob(m_write, 5, data.data(), static_cast<int>(data.size()), SQLITE_STATIC);
         if (sqlite3_step(m_write) != SQLITE_DONE)
             std::abort();
         sqlite3_reset(m_write);
     }
 
-    // Reads the value into `buffer`, as a caller's buffer would be filled.
+    // Reads the registry's value into `buffer`, as a caller's buffer is filled.
     DWORD read(BYTE* buffer, DWORD capacity) {
-        sqlite3_bind_int64(m_read, 1, 8);
-        sqlite3_bind_text(m_read, 2, kValueNameFolded, -1, SQLITE_STATIC);
+        sqlite3_bind_int64(m_read, 1, m_key);
+        sqlite3_bind_text(m_read, 2, kValueNameFolded, sizeof kValueNameFolded - 1, SQLITE_STATIC);
         if (sqlite3_step(m_read) != SQLITE_ROW)
             std::abort();
+        m_type = static_cast<DWORD>(sqlite3_column_int64(m_read, 0));
+        const void* data = sqlite3_column_blob(m_read, 1);
         auto size = static_cast<DWORD>(sqlite3_column_bytes(m_read, 1));
         if (size <= capacity)
-            std::memcpy(buffer, sqlite3_column_blob(m_read, 1), size);
+            std::memcpy(buffer, data, size);
         sqlite3_reset(m_read);
         return size;
     }
@@ -129,12 +148,12 @@ class raw_store {
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_read = nullptr;
     sqlite3_stmt* m_write = nullptr;
+    sqlite3_int64 m_key = 0;
+    DWORD m_type = 0;
 };
 
 void BM_RegQueryValueString(benchmark::State& state) {
     HKEY key = open_bench_key();
-    std::vector<BYTE> data = sample_string();
-    RegSetValueExW(key, kValueName(), 0, REG_SZ, data.data(), static_cast<DWORD>(data.size()));
     BYTE buffer[512];
     for (auto _ : state) {
         DWORD type = 0;
@@ -149,7 +168,6 @@ BENCHMARK(BM_RegQueryValueString);
 
 void BM_RawSqlitePointRead(benchmark::State& state) {
     raw_store raw;
-    raw.write(sample_string());
     BYTE buffer[512];
     for (auto _ : state) {
         DWORD size = raw.read(buffer, sizeof buffer);
