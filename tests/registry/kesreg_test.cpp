@@ -1,4 +1,7 @@
 // The kesreg tool, run as a child process on the test's store.
+#include <host/com.h>
+
+#include "server/test_server.h"
 #include "support.h"
 
 #include <fcntl.h>
@@ -364,6 +367,32 @@ TEST_F(Kesreg, ExportDoesNotReplaceAFileUnlessAsked) {
     EXPECT_EQ(kesreg({"export", "HKLM\\SOFTWARE\\Exp", file, "/y"}).status, 0);
     EXPECT_NE(read_file(file), "keep me");
     EXPECT_EQ(kesreg({"export", "HKLM\\SOFTWARE\\Missing", home() + "/no.reg"}).status, 1);
+}
+
+TEST_F(Kesreg, RegserverAndUnregserverCallTheModulesEntryPoints) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    outcome registered = kesreg({"regserver", TEST_SERVER_PATH});
+    ASSERT_EQ(registered.status, 0) << registered.output;
+    IUnknown* object = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_TestProbe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(&object)),
+              S_OK);
+    if (object != nullptr)
+        object->Release();
+
+    outcome unregistered = kesreg({"unregserver", TEST_SERVER_PATH});
+    ASSERT_EQ(unregistered.status, 0) << unregistered.output;
+    EXPECT_EQ(CoCreateInstance(CLSID_TestProbe, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown,
+                               reinterpret_cast<void**>(&object)),
+              REGDB_E_CLASSNOTREG);
+    CoUninitialize();
+
+    outcome missing = kesreg({"regserver", home() + "/absent.so"});
+    EXPECT_EQ(missing.status, 1);
+    EXPECT_NE(missing.output.find("cannot load"), std::string::npos) << missing.output;
+    outcome notServer = kesreg({"regserver", "libc.so.6"});
+    EXPECT_EQ(notServer.status, 1);
+    EXPECT_NE(notServer.output.find("has no DllRegisterServer"), std::string::npos);
 }
 
 }  // namespace
