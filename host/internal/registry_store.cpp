@@ -95,7 +95,8 @@ DWORD utf16_units(const std::string& utf8) {
 bool make_reg_name(const WCHAR* text, std::size_t length, reg_name* out) {
     // Most names are ASCII: both forms in one pass, without a wide copy.
     std::size_t i = 0;
-    while (i < length && text[i] < 0x80) ++i;
+    while (i < length && text[i] < 0x80)
+        ++i;
     if (i == length) {
         out->given.resize(length);
         out->folded.resize(length);
