@@ -165,6 +165,7 @@ BOOL DeregisterEventSource(HANDLE eventLog) {
 BOOL ReportEventW(HANDLE eventLog, WORD type, WORD category, DWORD eventId, PSID /*userSid*/,
                   WORD numStrings, DWORD dataSize, LPCWSTR* strings, LPVOID rawData) {
     try {
+        host::eventlog::caller_scope writing;
         host::eventlog::record r;
         if (!sources().find(eventLog, r.source))
             return fail(ERROR_INVALID_HANDLE);

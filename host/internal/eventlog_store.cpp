@@ -255,6 +255,28 @@ class connection {
     statement m_insert, m_trim, m_begin, m_commit, m_rollback;
 };
 
+// How long a writer that finds another one busy watches it before sleeping:
+// a little longer than one commit takes.
+constexpr auto kSpinLimit = std::chrono::microseconds(50);
+// How long a writer waits for records that other threads are about to queue.
+constexpr auto kLingerLimit = std::chrono::microseconds(20);
+
+// Threads between building a record and the return of `append`.
+std::atomic<int> g_callers{0};
+
+// Spinning pays only while every caller has a core of its own; beyond that
+// the spinners would take the writer's.
+bool spinning_pays() {
+    static const int cores = static_cast<int>(std::max(1u, std::thread::hardware_concurrency()));
+    return g_callers.load(std::memory_order_relaxed) <= cores;
+}
+
+inline void pause() {
+#if defined(__x86_64__) || defined(__i386__)
+    __builtin_ia32_pause();
+#endif
+}
+
 // The process's writers and its one connection.
 class store {
   public:
@@ -266,25 +288,27 @@ class store {
         pending mine{&r, clock::now()};
         std::unique_lock<std::mutex> lock(m_mutex);
         m_queue.push_back(&mine);
-        while (!mine.done) {
-            if (m_writing) {
-                m_batch_done.wait(lock);
+        m_queued.store(m_queue.size(), std::memory_order_release);
+        while (!mine.done.load(std::memory_order_relaxed)) {
+            if (!m_writing.load(std::memory_order_relaxed)) {
+                write_queued(lock);
                 continue;
             }
-            // This thread becomes the writer for everything queued so far,
-            // its own record included (it is not done, so it is still queued).
-            m_writing = true;
-            m_batch.clear();
-            m_batch.swap(m_queue);
-            lock.unlock();
-            DWORD result = write_batch();
-            lock.lock();
-            for (pending* p : m_batch) {
-                p->result = result;
-                p->done = true;
+            // Another thread is writing, most likely for some tens of
+            // microseconds: watch it before going to sleep, so that neither
+            // side pays for a futex wake-up on every record.
+            if (spinning_pays()) {
+                lock.unlock();
+                spin_while_writing(mine);
+                lock.lock();
             }
-            m_writing = false;
-            m_batch_done.notify_all();
+            if (mine.done.load(std::memory_order_relaxed) ||
+                !m_writing.load(std::memory_order_relaxed)) {
+                continue;
+            }
+            ++m_sleepers;
+            m_batch_done.wait(lock);
+            --m_sleepers;
         }
         return mine.result;
     }
@@ -294,7 +318,9 @@ class store {
     // ours nor one of SQLite's own.
     void lock_for_fork() {
         std::unique_lock<std::mutex> lock(m_mutex);
-        m_batch_done.wait(lock, [this] { return !m_writing; });
+        ++m_sleepers;
+        m_batch_done.wait(lock, [this] { return !m_writing.load(std::memory_order_relaxed); });
+        --m_sleepers;
         lock.release();
     }
     void unlock_after_fork() { m_mutex.unlock(); }
@@ -303,9 +329,65 @@ class store {
     struct pending {
         const record* r;
         clock::time_point arrival;
-        bool done = false;             // guarded by m_mutex
-        DWORD result = ERROR_SUCCESS;  // guarded by m_mutex
+        std::atomic<bool> done{false};  // written under m_mutex, watched without it
+        DWORD result = ERROR_SUCCESS;   // guarded by m_mutex; final once done
     };
+
+    // Becomes the writer for everything queued so far; the caller's own
+    // record is among it (it is not done, so it is still queued).
+    void write_queued(std::unique_lock<std::mutex>& lock) {
+        m_writing.store(true, std::memory_order_relaxed);
+        if (m_queue.size() < static_cast<std::size_t>(g_callers.load(std::memory_order_relaxed)) &&
+            spinning_pays()) {
+            lock.unlock();
+            linger();
+            lock.lock();
+        }
+        m_batch.clear();
+        m_batch.swap(m_queue);
+        m_queued.store(0, std::memory_order_relaxed);
+        lock.unlock();
+        DWORD result = write_batch();
+        lock.lock();
+        for (pending* p : m_batch) {
+            p->result = result;
+            p->done.store(true, std::memory_order_release);
+        }
+        m_writing.store(false, std::memory_order_release);
+        if (m_sleepers > 0)
+            m_batch_done.notify_all();
+    }
+
+    // Other threads are about to queue records: wait a few microseconds for
+    // them, so that one commit carries them all. A commit costs far more than
+    // this wait, and a lone writer never waits.
+    void linger() const {
+        const auto limit = clock::now() + kLingerLimit;
+        for (unsigned i = 1;; ++i) {
+            if (m_queued.load(std::memory_order_acquire) >=
+                static_cast<std::size_t>(g_callers.load(std::memory_order_acquire))) {
+                return;
+            }
+            if (i % 64 == 0 && clock::now() >= limit)
+                return;
+            pause();
+        }
+    }
+
+    // Waits, without the lock, until `mine` is done or the writer has
+    // finished, for at most kSpinLimit.
+    void spin_while_writing(const pending& mine) const {
+        const auto limit = clock::now() + kSpinLimit;
+        for (unsigned i = 1;; ++i) {
+            if (mine.done.load(std::memory_order_acquire) ||
+                !m_writing.load(std::memory_order_acquire)) {
+                return;
+            }
+            if (i % 64 == 0 && clock::now() >= limit)
+                return;
+            pause();
+        }
+    }
 
     // Runs on the writer only, without m_mutex.
     DWORD write_batch() {
@@ -352,7 +434,10 @@ class store {
     std::mutex m_mutex;
     std::condition_variable m_batch_done;  // a batch finished; m_writing may be clear
     std::vector<pending*> m_queue;         // guarded by m_mutex
-    bool m_writing = false;                // guarded by m_mutex
+    std::atomic<std::size_t> m_queued{0};  // m_queue.size(), set under m_mutex
+    int m_sleepers = 0;                    // threads in m_batch_done.wait; guarded by m_mutex
+    // Set and cleared under m_mutex by the writer; watched without it by spinners.
+    std::atomic<bool> m_writing{false};
 
     // Owned by the thread that set m_writing, until it clears it again.
     std::vector<pending*> m_batch;
@@ -379,6 +464,7 @@ void parent_after_fork() {
 // child does not have, and its connection to the parent. Both stay allocated
 // (reachable through the new store), untouched.
 void child_after_fork() {
+    g_callers.store(0, std::memory_order_relaxed);
     store* parent = current_store();
     g_store.store(new store(parent), std::memory_order_release);
 }
@@ -455,6 +541,13 @@ void append_json_string(std::string& out, const std::string& text) {
         }
     }
     out.push_back('"');
+}
+
+caller_scope::caller_scope() {
+    g_callers.fetch_add(1, std::memory_order_relaxed);
+}
+caller_scope::~caller_scope() {
+    g_callers.fetch_sub(1, std::memory_order_relaxed);
 }
 
 DWORD append(const record& r) {

@@ -54,6 +54,17 @@ std::string format_time();
 // Appends `text` to `out` as a JSON string literal (quoted and escaped).
 void append_json_string(std::string& out, const std::string& text);
 
+// Counts the calling thread as a writer from before it builds its record
+// until `append` returns, so that a committing writer can wait a moment for
+// records that are about to arrive instead of committing them one by one.
+class caller_scope {
+  public:
+    caller_scope();
+    ~caller_scope();
+    caller_scope(const caller_scope&) = delete;
+    caller_scope& operator=(const caller_scope&) = delete;
+};
+
 // Stores `r` and returns ERROR_SUCCESS once it is committed, or ERROR_CANTOPEN,
 // ERROR_CANTWRITE or ERROR_NOT_ENOUGH_MEMORY with nothing stored. Blocks while
 // other writers hold the store, for at most about two seconds in all.
