@@ -78,6 +78,12 @@ source_table& sources() {
     return *table;
 }
 
+// Created at load, while the process has one thread, for the same reason as
+// the store: a fork must not catch another thread inside the creation.
+const struct eager_sources {
+    eager_sources() { sources(); }
+} g_eager_sources;
+
 bool equals_ascii_nocase(const std::string& text, const char* word) {
     std::size_t i = 0;
     for (; word[i] != '\0'; ++i) {

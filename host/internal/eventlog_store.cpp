@@ -479,6 +479,13 @@ store& the_store() {
     return *current_store();
 }
 
+// Creates the store and its fork handlers at load, while the process has one
+// thread: a fork that catches another thread inside the lazy creation would
+// leave the child waiting for it forever.
+const struct eager_store {
+    eager_store() { the_store(); }
+} g_eager_store;
+
 }  // namespace
 
 std::int64_t max_records() {
