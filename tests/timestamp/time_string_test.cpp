@@ -1,0 +1,78 @@
+#include <kes/util/kestimestamp.h>
+
+#include "zone_fixture.h"
+
+#include <cstdio>
+#include <ctime>
+#include <regex>
+#include <string>
+
+namespace {
+
+std::string CurrentTimeText() {
+    host::wstring wide = CKesTime::GetCurrentTimeString();
+    std::string text;
+    for (WCHAR unit : wide)
+        text.push_back(static_cast<char>(unit));
+    return text;
+}
+
+// Checks the text's form and that it names the current instant: its wall
+// clock minus its offset is UTC now. Returns the offset text.
+std::string ExpectCurrentInstant(const std::string& text, std::time_t before, std::time_t after) {
+    EXPECT_TRUE(std::regex_match(text, std::regex(R"(\d{4}-\d\d-\d\dT\d\d:\d\d:\d\d[+-]\d{4})")))
+        << text;
+    int year, month, day, hour, minute, second, offset_hours, offset_minutes;
+    char sign;
+    if (std::sscanf(text.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c%2d%2d", &year, &month, &day, &hour,
+                    &minute, &second, &sign, &offset_hours, &offset_minutes) != 9) {
+        ADD_FAILURE() << text;
+        return std::string();
+    }
+    std::tm wall{};
+    wall.tm_year = year - 1900;
+    wall.tm_mon = month - 1;
+    wall.tm_mday = day;
+    wall.tm_hour = hour;
+    wall.tm_min = minute;
+    wall.tm_sec = second;
+    long offset = (offset_hours * 60 + offset_minutes) * 60 * (sign == '-' ? -1 : 1);
+    std::time_t instant = timegm(&wall) - offset;
+    EXPECT_GE(instant, before) << text;
+    EXPECT_LE(instant, after) << text;
+    return text.substr(19);
+}
+
+TEST_F(ZoneTest, UtcTimeStringEndsInPlusZero) {
+    ASSERT_TRUE(UseZone("UTC0", false));
+    std::time_t before = std::time(nullptr);
+    std::string text = CurrentTimeText();
+    EXPECT_EQ(ExpectCurrentInstant(text, before, std::time(nullptr)), "+0000");
+    EXPECT_EQ(text.size(), 24u);
+}
+
+TEST_F(ZoneTest, IndiaTimeStringCarriesHalfHourOffset) {
+    USE_ZONE_OR_SKIP("Asia/Kolkata");
+    std::time_t before = std::time(nullptr);
+    EXPECT_EQ(ExpectCurrentInstant(CurrentTimeText(), before, std::time(nullptr)), "+0530");
+}
+
+TEST_F(ZoneTest, EasternTimeStringCarriesTheOffsetInForceNow) {
+    ASSERT_TRUE(UseZone("EST5EDT", false));
+    std::time_t before = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&before, &local);
+    std::string offset = ExpectCurrentInstant(CurrentTimeText(), before, std::time(nullptr));
+    EXPECT_EQ(offset, local.tm_isdst > 0 ? "-0400" : "-0500");
+}
+
+TEST_F(ZoneTest, OffsetsWestAndEastOfGreenwichHaveTheirSigns) {
+    ASSERT_TRUE(UseZone("ABC3:30", false));  // 3:30 west of Greenwich
+    std::time_t before = std::time(nullptr);
+    EXPECT_EQ(ExpectCurrentInstant(CurrentTimeText(), before, std::time(nullptr)), "-0330");
+    ASSERT_TRUE(UseZone("ABC-12:45", false));
+    before = std::time(nullptr);
+    EXPECT_EQ(ExpectCurrentInstant(CurrentTimeText(), before, std::time(nullptr)), "+1245");
+}
+
+}  // namespace

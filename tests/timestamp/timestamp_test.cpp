@@ -1,0 +1,293 @@
+#include <kes/util/kestimestamp.h>
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdio>
+#include <limits>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+constexpr LONG kMax = std::numeric_limits<LONG>::max();
+constexpr LONG kMin = std::numeric_limits<LONG>::min();
+
+std::string narrow(const host::wstring& wide) {
+    std::string text;
+    for (WCHAR unit : wide)
+        text.push_back(static_cast<char>(unit));
+    return text;
+}
+
+std::string streamed(const CKesTimestamp& value) {
+    std::ostringstream stream;
+    stream << value;
+    return stream.str();
+}
+
+void ExpectFields(const CKesTimestamp& value, LONG seconds, LONG nanoseconds) {
+    EXPECT_EQ(value.AsWholeSeconds(), seconds);
+    EXPECT_EQ(value.Nanoseconds(), nanoseconds);
+}
+
+struct Normalisation {
+    LONG seconds, nanoseconds, expected_seconds, expected_nanoseconds;
+};
+
+TEST(TimestampSet, NormalisesCarriesAndGivesBothPartsOneSign) {
+    const Normalisation cases[] = {
+        {1, -1, 0, 999999999},
+        {-1, 1, 0, -999999999},
+        {0, 1500000000, 1, 500000000},
+        {2, -1500000000, 0, 500000000},
+        {-5, -1500000000, -6, -500000000},
+        {0, -5, 0, -5},
+        {0, 999999999, 0, 999999999},
+        {0, 1000000000, 1, 0},
+        {0, -1000000000, -1, 0},
+        {3, 2147483647, 5, 147483647},
+        {-3, -2147483647 - 1, -5, -147483648},
+        {1, -2000000000, -1, 0},
+        {-1, 2000000001, 1, 1},
+    };
+    for (const Normalisation& c : cases) {
+        SCOPED_TRACE(std::to_string(c.seconds) + ", " + std::to_string(c.nanoseconds));
+        CKesTimestamp value(c.seconds, c.nanoseconds);
+        ExpectFields(value, c.expected_seconds, c.expected_nanoseconds);
+    }
+}
+
+TEST(TimestampSet, CarryPastTheEndOfTheRangeSaturates) {
+    ExpectFields(CKesTimestamp(kMax, 1000000000), kMax, 999999999);
+    ExpectFields(CKesTimestamp(kMax, 999999999), kMax, 999999999);
+    ExpectFields(CKesTimestamp(kMin, -1000000000), kMin, -999999999);
+    ExpectFields(CKesTimestamp(kMin, -2147483647 - 1), kMin, -999999999);
+    // A borrow toward zero stays in range.
+    ExpectFields(CKesTimestamp(kMin, 1), kMin + 1, -999999999);
+}
+
+TEST(TimestampSet, DefaultAndClearedValuesAreZeroAndEqual) {
+    CKesTimestamp fresh;
+    CKesTimestamp cleared(12, 34);
+    CKesTimestamp* through_base = &cleared;
+    through_base->Clear();
+    ExpectFields(fresh, 0, 0);
+    ExpectFields(cleared, 0, 0);
+    EXPECT_TRUE(fresh == cleared);
+}
+
+TEST(TimestampSet, CopyAndAssignmentTakeBothFieldsOver) {
+    CKesTimestamp source(-7, -8);
+    CKesTimestamp copy(source);
+    ExpectFields(copy, -7, -8);
+    CKesTimestamp target(1, 2);
+    const CKesTimestamp& returned = (target = source);
+    EXPECT_EQ(&returned, &target);
+    ExpectFields(target, -7, -8);
+    CKesTimestamp& alias = target;
+    target = alias;
+    ExpectFields(target, -7, -8);
+    const CKesTimestamp& from_double = (target = 2.5e9);
+    EXPECT_EQ(&from_double, &target);
+    ExpectFields(target, 2, 500000000);
+}
+
+TEST(TimestampSet, FromNanosecondCountTruncatesTowardZero) {
+    ExpectFields(CKesTimestamp(-1.5e9), -1, -500000000);
+    ExpectFields(CKesTimestamp(1.9), 0, 1);
+    ExpectFields(CKesTimestamp(-0.9), 0, 0);
+    ExpectFields(CKesTimestamp(-999999999.5), 0, -999999999);
+    ExpectFields(CKesTimestamp(3e9), 3, 0);
+}
+
+TEST(TimestampSet, FromNanosecondCountKeepsEveryWholeNanosecond) {
+    // Dividing by 1e9 in floating point before splitting loses the last
+    // nanosecond of many such counts.
+    for (double count :
+         {123456789012.0, 86400123456789.0, 999999999.0, -123456789012.0, 2147483647000000000.0}) {
+        CKesTimestamp value(count);
+        std::int64_t whole = static_cast<std::int64_t>(count);
+        SCOPED_TRACE(std::to_string(whole));
+        ExpectFields(value, static_cast<LONG>(whole / 1000000000),
+                     static_cast<LONG>(whole % 1000000000));
+    }
+}
+
+TEST(TimestampSet, FromNanosecondCountSaturatesOutOfRangeAndZeroesNaN) {
+    ExpectFields(CKesTimestamp(1e19), kMax, 999999999);
+    ExpectFields(CKesTimestamp(3e18), kMax, 999999999);
+    ExpectFields(CKesTimestamp(-3e18), kMin, -999999999);
+    ExpectFields(CKesTimestamp(std::numeric_limits<double>::infinity()), kMax, 999999999);
+    ExpectFields(CKesTimestamp(-std::numeric_limits<double>::infinity()), kMin, -999999999);
+    ExpectFields(CKesTimestamp(std::nan("")), 0, 0);
+}
+
+TEST(TimestampSet, FromClockReadingCombinesMixedSigns) {
+    CKesTimestamp value;
+    value.Set(1, 2, 3500);
+    ExpectFields(value, 3723, 500000000);
+    value.Set(0, 0, -1500);
+    ExpectFields(value, -1, -500000000);
+    value.Set(1, 0, -1500);  // one hour less a second and a half
+    ExpectFields(value, 3598, 500000000);
+    value.Set(-1, 30, 0);
+    ExpectFields(value, -1800, 0);
+    value.Set(1000000, 0, 0);  // beyond 68 years
+    ExpectFields(value, kMax, 999999999);
+    value.Set(kMin, kMin, kMin);
+    ExpectFields(value, kMin, -999999999);
+}
+
+TEST(TimestampArithmetic, SumsAndDifferencesAreNormalised) {
+    CKesTimestamp a = CKesTimestamp(1, 0) - CKesTimestamp(0, 1);
+    ExpectFields(a, 0, 999999999);
+    CKesTimestamp b = CKesTimestamp(0, 0) - CKesTimestamp(1, 500000000);
+    ExpectFields(b, -1, -500000000);
+    EXPECT_TRUE(a < CKesTimestamp(1, 0));
+    EXPECT_TRUE(b < CKesTimestamp(1, 0));
+    ExpectFields(CKesTimestamp(0, 999999999) + CKesTimestamp(0, 999999999), 1, 999999998);
+    ExpectFields(CKesTimestamp(5, 0) + CKesTimestamp(0, -1), 4, 999999999);
+    ExpectFields(CKesTimestamp(-2, -600000000) + CKesTimestamp(1, 700000000), 0, -900000000);
+    ExpectFields(CKesTimestamp(0, 999999999) - CKesTimestamp(0, -999999999), 1, 999999998);
+}
+
+TEST(TimestampArithmetic, ResultsBeyondTheRangeSaturate) {
+    ExpectFields(CKesTimestamp(kMax, 0) + CKesTimestamp(1, 0), kMax, 999999999);
+    ExpectFields(CKesTimestamp(kMax, 999999999) + CKesTimestamp(0, 1), kMax, 999999999);
+    ExpectFields(CKesTimestamp(kMin, 0) - CKesTimestamp(1, 0), kMin, -999999999);
+    ExpectFields(CKesTimestamp(kMin, 0) - CKesTimestamp(kMax, 0), kMin, -999999999);
+    // Right at the end, no saturation.
+    ExpectFields(CKesTimestamp(kMax - 1, 500000000) + CKesTimestamp(0, 500000000), kMax, 0);
+}
+
+TEST(TimestampComparison, OrdersNegativeAndPositiveValuesByValue) {
+    const std::vector<CKesTimestamp> ascending = {
+        CKesTimestamp(kMin, -999999999),
+        CKesTimestamp(-1, -500000000),
+        CKesTimestamp(-1, 0),
+        CKesTimestamp(0, -5),
+        CKesTimestamp(0, 0),
+        CKesTimestamp(0, 1),
+        CKesTimestamp(1, 0),
+        CKesTimestamp(1, 1),
+        CKesTimestamp(kMax, 0),
+    };
+    for (std::size_t i = 0; i < ascending.size(); ++i) {
+        for (std::size_t j = 0; j < ascending.size(); ++j) {
+            SCOPED_TRACE(std::to_string(i) + " vs " + std::to_string(j));
+            const CKesTimestamp& x = ascending[i];
+            const CKesTimestamp& y = ascending[j];
+            EXPECT_EQ(x == y, i == j);
+            EXPECT_EQ(x != y, i != j);
+            EXPECT_EQ(x < y, i < j);
+            EXPECT_EQ(x > y, i > j);
+            EXPECT_EQ(x <= y, i <= j);
+            EXPECT_EQ(x >= y, i >= j);
+        }
+    }
+}
+
+TEST(TimestampBreakdown, SplitsSecondsIntoDaysHoursMinutesSeconds) {
+    CKesTimestamp positive(93784, 5);
+    EXPECT_EQ(positive.Days(), 1);
+    EXPECT_EQ(positive.Hours(), 2);
+    EXPECT_EQ(positive.Minutes(), 3);
+    EXPECT_EQ(positive.Seconds(), 4);
+    EXPECT_EQ(positive.Nanoseconds(), 5);
+    CKesTimestamp negative(-90061, -7);
+    EXPECT_EQ(negative.Days(), -1);
+    EXPECT_EQ(negative.Hours(), -1);
+    EXPECT_EQ(negative.Minutes(), -1);
+    EXPECT_EQ(negative.Seconds(), -1);
+    CKesTimestamp extreme(kMin, 0);
+    EXPECT_EQ(static_cast<std::int64_t>(extreme.Days()) * 86400 + extreme.Hours() * 3600 +
+                  extreme.Minutes() * 60 + extreme.Seconds(),
+              kMin);
+}
+
+TEST(TimestampConversion, ConvertsToFloatingPointWithSign) {
+    CKesTimestamp value(-1, -500000000);
+    EXPECT_DOUBLE_EQ(value.AsNanoseconds(), -1.5e9);
+    EXPECT_DOUBLE_EQ(value.AsSecondsAndNanoseconds(), -1.5);
+    EXPECT_DOUBLE_EQ(CKesTimestamp(kMax, 999999999).AsNanoseconds(), 2147483647999999999.0);
+    EXPECT_EQ(value.AsWholeSeconds(), -1);
+}
+
+struct Rendering {
+    LONG seconds, nanoseconds;
+    const char *dhmsn, *hmsm, *hmsn, *sn, *stream;
+};
+
+TEST(TimestampRendering, SampleValuesRenderExactly) {
+    const Rendering cases[] = {
+        {93784, 5, "1d 02:03:04.000000005", "026:03:04.000", "026:03:04.000000005",
+         "00093784.000000005", "93784.000000005"},
+        {93784, 123456789, "1d 02:03:04.123456789", "026:03:04.123", "026:03:04.123456789",
+         "00093784.123456789", "93784.123456789"},
+        {-3661, -500000000, "0d -01:-01:-01.-500000000", "-001:-01:-01.-500",
+         "-001:-01:-01.-500000000", "-00003661.-500000000", "-3661.-500000000"},
+        {0, -5, "0d 00:00:00.-000000005", "000:00:00.000", "000:00:00.-000000005",
+         "00000000.-000000005", "0.-000000005"},
+        // With the zero flag the sign takes one of the three places: "-05".
+        {0, -5000000, "0d 00:00:00.-005000000", "000:00:00.-05", "000:00:00.-005000000",
+         "00000000.-005000000", "0.-005000000"},
+    };
+    for (const Rendering& c : cases) {
+        CKesTimestamp value(c.seconds, c.nanoseconds);
+        EXPECT_EQ(narrow(value.AsDHMSN()), c.dhmsn);
+        EXPECT_EQ(narrow(value.AsHMSm()), c.hmsm);
+        EXPECT_EQ(narrow(value.AsHMSN()), c.hmsn);
+        EXPECT_EQ(narrow(value.AsSN()), c.sn);
+        EXPECT_EQ(streamed(value), c.stream);
+    }
+}
+
+// The renderings are written without printf; compare them with printf itself
+// across signs, magnitudes and the ends of the range.
+TEST(TimestampRendering, EveryRenderingMatchesItsPrintfFormat) {
+    const LONG seconds[] = {0,       1,         59,   60, 3599, 3600,   86399,      86400,
+                            8639999, 100000000, kMax, -1, -59,  -86400, -100000000, kMin};
+    const LONG nanoseconds[] = {0, 1, 999999, 1000000, 99999999, 999999999};
+    char expected[128];
+    for (LONG s : seconds) {
+        for (LONG n : nanoseconds) {
+            CKesTimestamp v(s, s < 0 ? -n : n);
+            LONG ns = v.Nanoseconds();
+            LONG hours = v.Days() * 24 + v.Hours();
+            SCOPED_TRACE(std::to_string(s) + ", " + std::to_string(ns));
+            std::snprintf(expected, sizeof expected, "%dd %.2d:%.2d:%.2d.%.9d", v.Days(), v.Hours(),
+                          v.Minutes(), v.Seconds(), ns);
+            EXPECT_EQ(narrow(v.AsDHMSN()), expected);
+            std::snprintf(expected, sizeof expected, "%.3d:%.2d:%.2d.%03d", hours, v.Minutes(),
+                          v.Seconds(), ns / 1000000);
+            EXPECT_EQ(narrow(v.AsHMSm()), expected);
+            std::snprintf(expected, sizeof expected, "%.3d:%.2d:%.2d.%.9d", hours, v.Minutes(),
+                          v.Seconds(), ns);
+            EXPECT_EQ(narrow(v.AsHMSN()), expected);
+            std::snprintf(expected, sizeof expected, "%.8d.%.9d", v.AsWholeSeconds(), ns);
+            EXPECT_EQ(narrow(v.AsSN()), expected);
+            std::snprintf(expected, sizeof expected, "%d.%.9d", v.AsWholeSeconds(), ns);
+            EXPECT_EQ(streamed(v), expected);
+        }
+    }
+}
+
+TEST(TimestampRendering, StreamWidthAppliesToTheWholeText) {
+    std::ostringstream stream;
+    stream.width(20);
+    stream << CKesTimestamp(1, 2) << "|";
+    EXPECT_EQ(stream.str(), "         1.000000002|");
+}
+
+TEST(TimestampConstants, HaveTheirValuesAndAreExportedAsData) {
+    const LONG* constants[] = {&CKesTimestamp::NSECS_PER_SEC, &CKesTimestamp::SECS_PER_DAY,
+                               &CKesTimestamp::HOURS_PER_DAY, &CKesTimestamp::SECS_PER_HOUR,
+                               &CKesTimestamp::MINS_PER_HOUR, &CKesTimestamp::SECS_PER_MINUTE};
+    const LONG values[] = {1000000000, 86400, 24, 3600, 60, 60};
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ(*constants[i], values[i]);
+}
+
+}  // namespace
