@@ -6,6 +6,10 @@ if(KES_WERROR)
   target_compile_options(kes_warnings INTERFACE -Werror)
 endif()
 
+# Reports name source files by their path below the project root
+# ("kes/error/keserror"), so __FILE__ must not carry the checkout's location.
+add_compile_options(-fmacro-prefix-map=${PROJECT_SOURCE_DIR}/=)
+
 if(KES_SANITIZE STREQUAL "address")
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined)
