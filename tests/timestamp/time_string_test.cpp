@@ -57,36 +57,26 @@ std::string ExpectCurrentInstant(const std::string& text, std::time_t before, st
     return text.substr(19);
 }
 
-TEST_F(ZoneTest, UtcTimeStringEndsInPlusZero) {
-    ASSERT_TRUE(UseZone("UTC0", false));
-    std::time_t before = std::time(nullptr);
-    std::string text = CurrentTimeText();
-    EXPECT_EQ(ExpectCurrentInstant(text, before, std::time(nullptr)), "+0000");
-    EXPECT_EQ(text.size(), 24u);
-}
-
-TEST_F(ZoneTest, IndiaTimeStringCarriesHalfHourOffset) {
-    USE_ZONE_OR_SKIP("Asia/Kolkata");
-    std::time_t before = std::time(nullptr);
-    EXPECT_EQ(ExpectCurrentInstant(CurrentTimeText(), before, std::time(nullptr)), "+0530");
-}
-
-TEST_F(ZoneTest, EasternTimeStringCarriesTheOffsetInForceNow) {
-    ASSERT_TRUE(UseZone("EST5EDT", false));
-    std::time_t before = std::time(nullptr);
-    std::tm local{};
-    localtime_r(&before, &local);
-    std::string offset = ExpectCurrentInstant(CurrentTimeText(), before, std::time(nullptr));
-    EXPECT_EQ(offset, local.tm_isdst > 0 ? "-0400" : "-0500");
-}
-
-TEST_F(ZoneTest, OffsetsWestAndEastOfGreenwichHaveTheirSigns) {
-    ASSERT_TRUE(UseZone("ABC3:30", false));  // 3:30 west of Greenwich
-    std::time_t before = std::time(nullptr);
-    EXPECT_EQ(ExpectCurrentInstant(CurrentTimeText(), before, std::time(nullptr)), "-0330");
-    ASSERT_TRUE(UseZone("ABC-12:45", false));
-    before = std::time(nullptr);
-    EXPECT_EQ(ExpectCurrentInstant(CurrentTimeText(), before, std::time(nullptr)), "+1245");
+TEST_F(ZoneTest, TimeStringNamesTheInstantWithTheOffsetInForce) {
+    struct Case {
+        const char* zone;
+        const char* offset;
+    };
+    const Case cases[] = {
+        {"UTC0", "+0000"},      {"Asia/Kolkata", "+0530"},
+        {"ABC3:30", "-0330"},                          // west of Greenwich
+        {"ABC-12:45", "+1245"}, {"EST5EDT", nullptr},  // depends on the season, below
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.zone);
+        if (!UseZone(c.zone, std::string(c.zone).find('/') != std::string::npos))
+            continue;
+        std::time_t before = std::time(nullptr);
+        std::tm local{};
+        localtime_r(&before, &local);
+        std::string offset = ExpectCurrentInstant(CurrentTimeText(), before, std::time(nullptr));
+        EXPECT_EQ(offset, c.offset != nullptr ? c.offset : local.tm_isdst > 0 ? "-0400" : "-0500");
+    }
 }
 
 }  // namespace

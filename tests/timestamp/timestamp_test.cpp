@@ -51,6 +51,11 @@ TEST(TimestampSet, NormalisesCarriesAndGivesBothPartsOneSign) {
         {-3, -2147483647 - 1, -5, -147483648},
         {1, -2000000000, -1, 0},
         {-1, 2000000001, 1, 1},
+        // A carry past the end of the range saturates; a borrow stays inside.
+        {kMax, 1000000000, kMax, 999999999},
+        {kMin, -1000000000, kMin, -999999999},
+        {kMin, -2147483647 - 1, kMin, -999999999},
+        {kMin, 1, kMin + 1, -999999999},
     };
     for (const Normalisation& c : cases) {
         SCOPED_TRACE(std::to_string(c.seconds) + ", " + std::to_string(c.nanoseconds));
@@ -59,69 +64,51 @@ TEST(TimestampSet, NormalisesCarriesAndGivesBothPartsOneSign) {
     }
 }
 
-TEST(TimestampSet, CarryPastTheEndOfTheRangeSaturates) {
-    ExpectFields(CKesTimestamp(kMax, 1000000000), kMax, 999999999);
-    ExpectFields(CKesTimestamp(kMax, 999999999), kMax, 999999999);
-    ExpectFields(CKesTimestamp(kMin, -1000000000), kMin, -999999999);
-    ExpectFields(CKesTimestamp(kMin, -2147483647 - 1), kMin, -999999999);
-    // A borrow toward zero stays in range.
-    ExpectFields(CKesTimestamp(kMin, 1), kMin + 1, -999999999);
-}
-
-TEST(TimestampSet, DefaultAndClearedValuesAreZeroAndEqual) {
-    CKesTimestamp fresh;
+TEST(TimestampSet, DefaultClearedCopiedAndAssignedValues) {
     CKesTimestamp cleared(12, 34);
     CKesTimestamp* through_base = &cleared;
     through_base->Clear();
-    ExpectFields(fresh, 0, 0);
+    EXPECT_TRUE(CKesTimestamp() == cleared);
     ExpectFields(cleared, 0, 0);
-    EXPECT_TRUE(fresh == cleared);
-}
-
-TEST(TimestampSet, CopyAndAssignmentTakeBothFieldsOver) {
     CKesTimestamp source(-7, -8);
-    CKesTimestamp copy(source);
-    ExpectFields(copy, -7, -8);
-    CKesTimestamp target(1, 2);
-    const CKesTimestamp& returned = (target = source);
-    EXPECT_EQ(&returned, &target);
+    CKesTimestamp target(source);
     ExpectFields(target, -7, -8);
     CKesTimestamp& alias = target;
-    target = alias;
+    EXPECT_EQ(&(target = alias), &target);
     ExpectFields(target, -7, -8);
-    const CKesTimestamp& from_double = (target = 2.5e9);
-    EXPECT_EQ(&from_double, &target);
+    EXPECT_EQ(&(target = 2.5e9), &target);
     ExpectFields(target, 2, 500000000);
 }
 
-TEST(TimestampSet, FromNanosecondCountTruncatesTowardZero) {
-    ExpectFields(CKesTimestamp(-1.5e9), -1, -500000000);
-    ExpectFields(CKesTimestamp(1.9), 0, 1);
-    ExpectFields(CKesTimestamp(-0.9), 0, 0);
-    ExpectFields(CKesTimestamp(-999999999.5), 0, -999999999);
-    ExpectFields(CKesTimestamp(3e9), 3, 0);
-}
+struct FromDouble {
+    double nanoseconds;
+    LONG seconds, rest;
+};
 
-TEST(TimestampSet, FromNanosecondCountKeepsEveryWholeNanosecond) {
-    // Dividing by 1e9 in floating point before splitting loses the last
-    // nanosecond of many such counts.
-    for (double count :
-         {123456789012.0, 86400123456789.0, 999999999.0, -123456789012.0, 2147483647000000000.0}) {
-        CKesTimestamp value(count);
-        std::int64_t whole = static_cast<std::int64_t>(count);
-        SCOPED_TRACE(std::to_string(whole));
-        ExpectFields(value, static_cast<LONG>(whole / 1000000000),
-                     static_cast<LONG>(whole % 1000000000));
+TEST(TimestampSet, FromNanosecondCountTruncatesExactlyAndSaturates) {
+    const double inf = std::numeric_limits<double>::infinity();
+    const FromDouble cases[] = {
+        {-1.5e9, -1, -500000000},
+        {1.9, 0, 1},
+        {-0.9, 0, 0},
+        {-999999999.5, 0, -999999999},
+        // Dividing by 1e9 in floating point before splitting would lose the
+        // last nanosecond of these.
+        {123456789012.0, 123, 456789012},
+        {86400123456789.0, 86400, 123456789},
+        {-123456789012.0, -123, -456789012},
+        {2147483647000000000.0, kMax, 0},
+        {3e18, kMax, 999999999},
+        {1e19, kMax, 999999999},
+        {-3e18, kMin, -999999999},
+        {inf, kMax, 999999999},
+        {-inf, kMin, -999999999},
+        {std::nan(""), 0, 0},
+    };
+    for (const FromDouble& c : cases) {
+        SCOPED_TRACE(c.nanoseconds);
+        ExpectFields(CKesTimestamp(c.nanoseconds), c.seconds, c.rest);
     }
-}
-
-TEST(TimestampSet, FromNanosecondCountSaturatesOutOfRangeAndZeroesNaN) {
-    ExpectFields(CKesTimestamp(1e19), kMax, 999999999);
-    ExpectFields(CKesTimestamp(3e18), kMax, 999999999);
-    ExpectFields(CKesTimestamp(-3e18), kMin, -999999999);
-    ExpectFields(CKesTimestamp(std::numeric_limits<double>::infinity()), kMax, 999999999);
-    ExpectFields(CKesTimestamp(-std::numeric_limits<double>::infinity()), kMin, -999999999);
-    ExpectFields(CKesTimestamp(std::nan("")), 0, 0);
 }
 
 TEST(TimestampSet, FromClockReadingCombinesMixedSigns) {
