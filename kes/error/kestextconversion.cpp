@@ -181,3 +181,29 @@ char* KesWideToAnsi(char* buffer, const unsigned short* text, int capacity) {
     }
     return buffer;
 }
+
+host::wstring KesAnsiToWideString(const char* text, std::size_t length) {
+    host::wstring result;
+    if (text == nullptr || length == 0 || length > INT_MAX)
+        return result;
+    const int source = static_cast<int>(length);
+    int units = MultiByteToWideChar(CP_ACP, 0, text, source, nullptr, 0);
+    if (units <= 0)
+        return result;
+    result.resize(static_cast<std::size_t>(units));
+    MultiByteToWideChar(CP_ACP, 0, text, source, &result[0], units);
+    return result;
+}
+
+std::string KesWideToAnsiString(const unsigned short* text, std::size_t length) {
+    std::string result;
+    if (text == nullptr || length == 0 || length > INT_MAX)
+        return result;
+    const int source = static_cast<int>(length);
+    int bytes = WideCharToMultiByte(CP_ACP, 0, text, source, nullptr, 0, nullptr, nullptr);
+    if (bytes <= 0)
+        return result;
+    result.resize(static_cast<std::size_t>(bytes));
+    WideCharToMultiByte(CP_ACP, 0, text, source, &result[0], bytes, nullptr, nullptr);
+    return result;
+}

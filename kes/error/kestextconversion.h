@@ -24,9 +24,11 @@
 // for wcstombs itself.
 #pragma once
 
+#include <host/types.h>
 #include <kes/export.h>
 
 #include <cstddef>
+#include <string>
 
 // A new terminated narrow string with `text` in the current locale's
 // multibyte encoding, or null when memory is exhausted or `text` is null.
@@ -73,3 +75,12 @@ constexpr std::size_t KesWideCapacity(std::size_t length) {
 constexpr std::size_t KesAnsiCapacity(std::size_t length) {
     return 3 * length + 1;
 }
+
+// For the library's own use: the whole of `text` (`length` bytes, terminator
+// not counted) converted from the ANSI code page. Invalid input becomes
+// U+FFFD; nothing is cut. A null `text` gives the empty string.
+KES_API host::wstring KesAnsiToWideString(const char* text, std::size_t length);
+
+// For the library's own use: the whole of `text` (`length` units) converted
+// to the ANSI code page. Lone surrogates become U+FFFD; nothing is cut.
+KES_API std::string KesWideToAnsiString(const unsigned short* text, std::size_t length);

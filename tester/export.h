@@ -1,0 +1,4 @@
+// Symbol visibility for the simulated tester server.
+#pragma once
+
+#define TESTER_API __attribute__((visibility("default")))
