@@ -1,0 +1,208 @@
+#include <host/error.h>
+#include <host/sync.h>
+
+#include "test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// The count of a semaphore, probed by taking every unit with zero-timeout
+// waits and giving them back.
+LONG probe_count(HANDLE semaphore) {
+    LONG count = 0;
+    while (WaitForSingleObject(semaphore, 0) == WAIT_OBJECT_0)
+        ++count;
+    if (count > 0)
+        ReleaseSemaphore(semaphore, count, nullptr);
+    return count;
+}
+
+TEST(Semaphore, CreationChecksTheBounds) {
+    struct Case {
+        LONG initial, maximum;
+    } bad[] = {{2, 1}, {0, 0}, {-1, 3}, {0, -5}};
+    for (const Case& c : bad) {
+        SetLastError(0);
+        EXPECT_EQ(CreateSemaphoreW(nullptr, c.initial, c.maximum, nullptr), nullptr)
+            << c.initial << "/" << c.maximum;
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    HANDLE full = CreateSemaphoreW(nullptr, 3, 3, nullptr);
+    HANDLE empty = CreateSemaphoreW(nullptr, 0, 3, nullptr);
+    EXPECT_EQ(probe_count(full), 3);
+    EXPECT_EQ(probe_count(empty), 0);
+    CloseHandle(full);
+    CloseHandle(empty);
+}
+
+TEST(Semaphore, OverReleaseFailsAndLeavesTheCount) {
+    HANDLE s = CreateSemaphoreW(nullptr, 2, 3, nullptr);
+    LONG previous = 77;
+    SetLastError(0);
+    EXPECT_FALSE(ReleaseSemaphore(s, 2, &previous));
+    EXPECT_EQ(GetLastError(), ERROR_TOO_MANY_POSTS);
+    EXPECT_EQ(previous, 77) << "not written on failure";
+    EXPECT_EQ(probe_count(s), 2);
+    EXPECT_TRUE(ReleaseSemaphore(s, 1, &previous));
+    EXPECT_EQ(previous, 2);
+    EXPECT_EQ(probe_count(s), 3);
+    CloseHandle(s);
+}
+
+TEST(Semaphore, ReleaseNearTheLimitOfLongDoesNotOverflow) {
+    HANDLE s = CreateSemaphoreW(nullptr, 1, 0x7FFFFFFF, nullptr);
+    EXPECT_FALSE(ReleaseSemaphore(s, 0x7FFFFFFF, nullptr));
+    EXPECT_EQ(GetLastError(), ERROR_TOO_MANY_POSTS);
+    EXPECT_TRUE(ReleaseSemaphore(s, 0x7FFFFFFE, nullptr));
+    CloseHandle(s);
+}
+
+TEST(Semaphore, ReleaseOfZeroOrLessFails) {
+    HANDLE s = CreateSemaphoreW(nullptr, 0, 3, nullptr);
+    for (LONG amount : {0, -1}) {
+        SetLastError(0);
+        EXPECT_FALSE(ReleaseSemaphore(s, amount, nullptr));
+        EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
+    }
+    EXPECT_EQ(probe_count(s), 0);
+    CloseHandle(s);
+}
+
+TEST(Semaphore, ReleaseOfManyWakesThatManyWaiters) {
+    HANDLE s = CreateSemaphoreW(nullptr, 0, 10, nullptr);
+    std::atomic<int> released{0};
+    std::vector<std::thread> threads;
+    for (int i = 0; i < 3; ++i)
+        threads.emplace_back([&] {
+            if (WaitForSingleObject(s, 10000) == WAIT_OBJECT_0)
+                ++released;
+        });
+    ASSERT_TRUE(await_waiters(s, 3));
+    ASSERT_TRUE(ReleaseSemaphore(s, 2, nullptr));
+    ASSERT_TRUE(await_waiters(s, 1));
+    EXPECT_EQ(probe_count(s), 0) << "both units went to waiters";
+    ASSERT_TRUE(ReleaseSemaphore(s, 1, nullptr));
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(released.load(), 3);
+    CloseHandle(s);
+}
+
+TEST(Mutex, OwnerReentersAndNeedsOneReleasePerHold) {
+    HANDLE m = CreateMutexW(nullptr, FALSE, nullptr);
+    for (int i = 0; i < 3; ++i)
+        ASSERT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0);
+    auto other_thread_gets_it = [m] {
+        DWORD result = 0;
+        std::thread other([&] {
+            result = WaitForSingleObject(m, 0);
+            if (result == WAIT_OBJECT_0)
+                ReleaseMutex(m);
+        });
+        other.join();
+        return result == WAIT_OBJECT_0;
+    };
+    for (int i = 0; i < 2; ++i) {
+        ASSERT_TRUE(ReleaseMutex(m));
+        EXPECT_FALSE(other_thread_gets_it()) << "still held after release " << i + 1;
+    }
+    ASSERT_TRUE(ReleaseMutex(m));
+    EXPECT_TRUE(other_thread_gets_it());
+    SetLastError(0);
+    EXPECT_FALSE(ReleaseMutex(m)) << "one release too many";
+    EXPECT_EQ(GetLastError(), ERROR_NOT_OWNER);
+    CloseHandle(m);
+}
+
+TEST(Mutex, ReleaseByANonOwnerFails) {
+    HANDLE m = CreateMutexW(nullptr, TRUE, nullptr);
+    BOOL released = TRUE;
+    DWORD error = 0;
+    std::thread other([&] {
+        released = ReleaseMutex(m);
+        error = GetLastError();
+    });
+    other.join();
+    EXPECT_FALSE(released);
+    EXPECT_EQ(error, ERROR_NOT_OWNER);
+    EXPECT_TRUE(ReleaseMutex(m)) << "the owner still holds it";
+    CloseHandle(m);
+}
+
+TEST(Mutex, ReleaseWakesTheNextWaiterWhoThenOwnsIt) {
+    HANDLE m = CreateMutexW(nullptr, TRUE, nullptr);
+    std::atomic<DWORD> result{0xDEAD};
+    std::atomic<BOOL> released_by_waiter{FALSE};
+    std::thread waiter([&] {
+        result = WaitForSingleObject(m, INFINITE);
+        released_by_waiter = ReleaseMutex(m);
+    });
+    ASSERT_TRUE(await_waiters(m, 1));
+    ASSERT_TRUE(ReleaseMutex(m));
+    waiter.join();
+    EXPECT_EQ(result.load(), WAIT_OBJECT_0);
+    EXPECT_TRUE(released_by_waiter.load());
+    CloseHandle(m);
+}
+
+TEST(Mutex, OwnerThatEndsAbandonsTheMutex) {
+    HANDLE m = CreateMutexW(nullptr, FALSE, nullptr);
+    std::thread owner([m] { ASSERT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0); });
+    owner.join();
+    EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_ABANDONED);
+    ASSERT_TRUE(ReleaseMutex(m)) << "the abandoned mutex now belongs to us";
+    EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0) << "abandonment is reported once";
+    ReleaseMutex(m);
+    CloseHandle(m);
+}
+
+TEST(Mutex, AbandonmentWakesABlockedWaiter) {
+    HANDLE m = CreateMutexW(nullptr, FALSE, nullptr);
+    HANDLE owned = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    HANDLE go = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    std::thread owner([&] {
+        WaitForSingleObject(m, 0);
+        SetEvent(owned);
+        WaitForSingleObject(go, INFINITE);
+    });
+    ASSERT_EQ(WaitForSingleObject(owned, 10000), WAIT_OBJECT_0);
+    std::atomic<DWORD> result{0xDEAD};
+    std::thread waiter([&] {
+        result = WaitForSingleObject(m, INFINITE);
+        ReleaseMutex(m);
+    });
+    ASSERT_TRUE(await_waiters(m, 1));
+    SetEvent(go);
+    owner.join();
+    waiter.join();
+    EXPECT_EQ(result.load(), WAIT_ABANDONED);
+    CloseHandle(m);
+    CloseHandle(owned);
+    CloseHandle(go);
+}
+
+TEST(Mutex, CountsStayExactUnderContention) {
+    HANDLE m = CreateMutexW(nullptr, FALSE, nullptr);
+    int counter = 0;
+    const int per_thread = kStressIterations / 10;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int i = 0; i < per_thread; ++i) {
+                WaitForSingleObject(m, INFINITE);
+                ++counter;
+                ReleaseMutex(m);
+            }
+        });
+    for (auto& t : threads)
+        t.join();
+    EXPECT_EQ(counter, 4 * per_thread);
+    CloseHandle(m);
+}
+
+}  // namespace
