@@ -1,5 +1,6 @@
 #include <host/internal/eventlog_store.h>
 
+#include <host/internal/timezone.h>
 #include <host/store.h>
 
 #include <sqlite3.h>
@@ -466,6 +467,10 @@ void parent_after_fork() {
 void child_after_fork() {
     g_callers.store(0, std::memory_order_relaxed);
     store* parent = current_store();
+    // The forking thread holds the parent's lock and is the child's only
+    // thread; releasing it keeps lock-order checkers from seeing it held
+    // forever.
+    parent->unlock_after_fork();
     g_store.store(new store(parent), std::memory_order_release);
 }
 
@@ -507,12 +512,13 @@ std::int64_t trim_interval(std::int64_t bound) {
 std::string format_time() {
     timespec now{};
     clock_gettime(CLOCK_REALTIME, &now);
-    tm parts{};
-    gmtime_r(&now.tv_sec, &parts);
+    // Plain arithmetic rather than gmtime_r: the C library's zone lock may be
+    // held by another thread of the parent when a child forks and logs.
+    host::timezone::CivilTime parts = host::timezone::civil_from_seconds(now.tv_sec);
     char text[80];
-    int n = std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%06ldZ",
-                          parts.tm_year + 1900, parts.tm_mon + 1, parts.tm_mday, parts.tm_hour,
-                          parts.tm_min, parts.tm_sec, static_cast<long>(now.tv_nsec / 1000));
+    int n = std::snprintf(text, sizeof text, "%04lld-%02d-%02dT%02d:%02d:%02d.%06ldZ",
+                          static_cast<long long>(parts.year), parts.month, parts.day, parts.hour,
+                          parts.minute, parts.second, static_cast<long>(now.tv_nsec / 1000));
     return std::string(text, static_cast<std::size_t>(n));
 }
 
