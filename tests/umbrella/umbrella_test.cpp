@@ -1,0 +1,20 @@
+// The umbrella header on its own must compile and give the public names.
+#include <kes/kes.h>
+
+#include <gtest/gtest.h>
+
+#include <type_traits>
+
+namespace {
+
+TEST(Umbrella, BringsInEverySubsystem) {
+    // Names from each subsystem the header promises; a missing include or a
+    // header that only compiles after another one fails the build here.
+    EXPECT_TRUE((std::is_base_of<ILockable, CKesCriticalSection>::value));
+    EXPECT_TRUE((std::is_base_of<ILockable, CKesMutex>::value));
+    EXPECT_TRUE((std::is_class<CKesException>::value));
+    EXPECT_TRUE((std::is_class<CKesTimestamp>::value));
+    EXPECT_TRUE((std::is_class<KesTestComponentBC>::value));
+}
+
+}  // namespace
