@@ -49,7 +49,36 @@ std::vector<FatalReport> SessionManager::Reports() const {
 }
 
 TestSession::TestSession(LONG sessionNumber)
-    : m_number(sessionNumber), m_manager(host::make_com<SessionManager>()) {}
+    : m_number(sessionNumber), m_manager(host::make_com<SessionManager>()), m_GuardEvents(this) {}
+
+HRESULT TestSession::EnumConnectionPoints(IEnumConnectionPoints** ppEnum) {
+    return host::NoEnumConnectionPoints(ppEnum);
+}
+
+HRESULT TestSession::FindConnectionPoint(REFIID riid, IConnectionPoint** ppCP) {
+    return host::FindConnectionPointIn(riid, ppCP, {&m_GuardEvents});
+}
+
+std::size_t TestSession::FireClosing() {
+    LONG number = 0;
+    GetSessionNumber(&number);
+    return m_GuardEvents.Fire(
+        [number](IIntTestSessionGuardEvents* sink) { sink->OnSessionClosing(number); });
+}
+
+std::size_t TestSession::FireSuspended() {
+    LONG number = 0;
+    GetSessionNumber(&number);
+    return m_GuardEvents.Fire(
+        [number](IIntTestSessionGuardEvents* sink) { sink->OnSessionSuspended(number); });
+}
+
+std::size_t TestSession::FireResumed() {
+    LONG number = 0;
+    GetSessionNumber(&number);
+    return m_GuardEvents.Fire(
+        [number](IIntTestSessionGuardEvents* sink) { sink->OnSessionResumed(number); });
+}
 
 HRESULT TestSession::GetSessionNumber(LONG* number) {
     if (number == nullptr)
