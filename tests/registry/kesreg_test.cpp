@@ -1,13 +1,18 @@
 // The kesreg tool, run as a child process on the test's store.
 #include <host/com.h>
+#include <host/guidtext.h>
+#include <host/oleauto.h>
+#include <tester/interfaces.h>
 
 #include "server/test_server.h"
 #include "support.h"
 
+#include <dlfcn.h>
 #include <fcntl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <map>
@@ -393,6 +398,79 @@ TEST_F(Kesreg, RegserverAndUnregserverCallTheModulesEntryPoints) {
     outcome notServer = kesreg({"regserver", "libc.so.6"});
     EXPECT_EQ(notServer.status, 1);
     EXPECT_NE(notServer.output.find("has no DllRegisterServer"), std::string::npos);
+}
+
+// The tester library registered by an operator, then created by COM in a
+// process that has never loaded it: the registry names it, COM loads it with
+// dlopen and its DllGetClassObject serves the error-message server.
+TEST_F(Kesreg, RegisteredTesterLibraryServesTheErrorServerThroughTheRegistry) {
+    ASSERT_TRUE(SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED)));
+    IDovErrorLookup* lookup = nullptr;
+    EXPECT_EQ(CoCreateInstance(CLSID_DovErrorLookup, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IDovErrorLookup, reinterpret_cast<void**>(&lookup)),
+              REGDB_E_CLASSNOTREG);
+
+    // Registered by a bare file name from the library's directory: the
+    // registration must still hold the absolute path.
+    const std::filesystem::path library = std::filesystem::canonical(KESTESTER_PATH);
+    const std::filesystem::path here = std::filesystem::current_path();
+    std::filesystem::current_path(library.parent_path());
+    outcome registered = kesreg({"regserver", library.filename().string()});
+    std::filesystem::current_path(here);
+    ASSERT_EQ(registered.status, 0) << registered.output;
+
+    WCHAR guid[39];
+    StringFromGUID2(CLSID_DovErrorLookup, guid, 39);
+    HKEY server = open(HKEY_CLASSES_ROOT, "CLSID\\" + narrow(guid) + "\\InprocServer32", KEY_READ);
+    ASSERT_NE(server, nullptr);
+    DWORD type = 0;
+    LSTATUS status = 0;
+    EXPECT_EQ(get(server, w(""), &type, &status), sz_bytes(w(library.string())));
+    EXPECT_EQ(type, REG_SZ);
+    EXPECT_EQ(get(server, w("ThreadingModel"), &type, &status), sz_bytes(w("Both")));
+
+    ASSERT_EQ(CoCreateInstance(CLSID_DovErrorLookup, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IDovErrorLookup, reinterpret_cast<void**>(&lookup)),
+              S_OK);
+    ASSERT_NE(lookup, nullptr);
+    BSTR message = nullptr;
+    EXPECT_EQ(lookup->LookupMessage(static_cast<LONG>(0x8004020Au), &message), S_OK);
+    EXPECT_EQ(narrow(host::wstring(message, SysStringLen(message))),
+              "The value or name was not found.\r\n");
+    SysFreeString(message);
+    lookup->Release();
+
+    // The class object refuses classes it does not serve and aggregation.
+    IClassFactory* factory = nullptr;
+    ASSERT_EQ(CoGetClassObject(CLSID_DovErrorLookup, CLSCTX_INPROC_SERVER, nullptr,
+                               IID_IClassFactory, reinterpret_cast<void**>(&factory)),
+              S_OK);
+    IUnknown* object = reinterpret_cast<IUnknown*>(1);
+    EXPECT_EQ(factory->CreateInstance(reinterpret_cast<IUnknown*>(factory), IID_IUnknown,
+                                      reinterpret_cast<void**>(&object)),
+              CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(object, nullptr);
+    factory->Release();
+    // COM has loaded the library into this process.
+    void* loaded = dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD);
+    ASSERT_NE(loaded, nullptr);
+    auto entry = reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(
+        dlsym(loaded, "DllGetClassObject"));
+    ASSERT_NE(entry, nullptr);
+    void* other = reinterpret_cast<void*>(1);
+    EXPECT_EQ(entry(CLSID_TestProbe, IID_IClassFactory, &other), CLASS_E_CLASSNOTAVAILABLE);
+    EXPECT_EQ(other, nullptr);
+    dlclose(loaded);
+
+    outcome unregistered = kesreg({"unregserver", library.string()});
+    ASSERT_EQ(unregistered.status, 0) << unregistered.output;
+    LSTATUS gone = 0;
+    EXPECT_EQ(open(HKEY_CLASSES_ROOT, "CLSID\\" + narrow(guid), KEY_READ, &gone), nullptr);
+    EXPECT_EQ(gone, ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(CoCreateInstance(CLSID_DovErrorLookup, nullptr, CLSCTX_INPROC_SERVER,
+                               IID_IDovErrorLookup, reinterpret_cast<void**>(&lookup)),
+              REGDB_E_CLASSNOTREG);
+    CoUninitialize();
 }
 
 }  // namespace
