@@ -1,4 +1,6 @@
-// Registry point reads and writes against the same work done with raw SQLite.
+// Registry point reads and writes against the same work done with raw SQLite,
+// both through the Win32 functions and through CKesRegistrar, and the
+// tester's root directory read end to end with CKesAppRoot.
 //
 // Each registry benchmark has a baseline beside it: a prepared statement on
 // its own connection to the very same database file (so the same table, key,
@@ -8,6 +10,8 @@
 // registry layer (handle table, lock, name folding, key checks) costs on top
 // of the storage engine.
 #include <host/registry.h>
+#include <kes/registrar/kesparameterregistrar.h>
+#include <kes/registrar/kesregistrar.h>
 
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
@@ -71,20 +75,53 @@ void prepare_bench_value() {
     RegCloseKey(open_bench_key());
 }
 
+// The registrar's side: an application key below the registrar's root with a
+// string value of the same size, and the tester's root directory.
+const WCHAR* kRegistrarValueName() {
+    return OLESTR("ToolDirectory");
+}
+const char kRegistrarValueNameFolded[] = "TOOLDIRECTORY";
+
+host::wstring sample_text() {
+    std::vector<BYTE> bytes = sample_string();
+    host::wstring text;
+    for (std::size_t i = 0; i + 3 < bytes.size(); i += 2)  // without the terminator
+        text.push_back(static_cast<WCHAR>(bytes[i] | bytes[i + 1] << 8));
+    return text;
+}
+
+void prepare_registrar_value() {
+    bench_home();
+    CKesRegistrar registrar;
+    if (registrar.OpenKey(OLESTR("BenchApp"), KesAccessCreate) != 0 ||
+        registrar.SetValue(kRegistrarValueName(), sample_text()) != 0) {
+        std::abort();
+    }
+    CKesRegistrar product(HKEY_LOCAL_MACHINE);
+    if (product.OpenKey(OLESTR("SOFTWARE\\Telmora\\Brontide"), KesAccessCreate) != 0 ||
+        product.SetValue(OLESTR("Root"), sample_text()) != 0) {
+        std::abort();
+    }
+}
+
 // The baseline: a second connection to the registry's own database. It reads
-// the row the registry wrote and writes a row of its own beside it (another
-// value name on the same key), so neither side disturbs the other's row.
+// the row the registry wrote (the value whose folded name is `folded`) and
+// writes a row of its own beside it (another value name on the same key), so
+// neither side disturbs the other's row.
 class raw_store {
   public:
-    raw_store() {
+    explicit raw_store(const char* folded = kValueNameFolded) : m_folded(folded) {
         prepare_bench_value();
+        prepare_registrar_value();
         std::string path = bench_home() + "/registry.db";
         int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX;
         if (sqlite3_open_v2(path.c_str(), &m_db, flags, nullptr) != SQLITE_OK)
             std::abort();
         sqlite3_busy_timeout(m_db, 5000);
         exec("PRAGMA synchronous=NORMAL");
-        sqlite3_stmt* find = prepare("SELECT key FROM vals WHERE folded = 'INSTALLDIRECTORY'");
+        sqlite3_stmt* find = prepare("SELECT key FROM vals WHERE folded = ?1");
+        sqlite3_bind_text(find, 1, m_folded.c_str(), static_cast<int>(m_folded.size()),
+                          SQLITE_STATIC);
         if (sqlite3_step(find) != SQLITE_ROW)
             std::abort();
         m_key = sqlite3_column_int64(find, 0);
@@ -119,7 +156,8 @@ class raw_store {
     // Reads the registry's value into `buffer`, as a caller's buffer is filled.
     DWORD read(BYTE* buffer, DWORD capacity) {
         sqlite3_bind_int64(m_read, 1, m_key);
-        sqlite3_bind_text(m_read, 2, kValueNameFolded, sizeof kValueNameFolded - 1, SQLITE_STATIC);
+        sqlite3_bind_text(m_read, 2, m_folded.c_str(), static_cast<int>(m_folded.size()),
+                          SQLITE_STATIC);
         if (sqlite3_step(m_read) != SQLITE_ROW)
             std::abort();
         m_type = static_cast<DWORD>(sqlite3_column_int64(m_read, 0));
@@ -145,6 +183,7 @@ class raw_store {
         return stmt;
     }
 
+    std::string m_folded;
     sqlite3* m_db = nullptr;
     sqlite3_stmt* m_read = nullptr;
     sqlite3_stmt* m_write = nullptr;
@@ -199,6 +238,78 @@ void BM_RawSqliteSingleRowWrite(benchmark::State& state) {
     }
 }
 BENCHMARK(BM_RawSqliteSingleRowWrite);
+
+// The same point read through CKesRegistrar::GetValue, on an open key.
+void BM_RegistrarGetValueString(benchmark::State& state) {
+    prepare_registrar_value();
+    CKesRegistrar registrar;
+    if (registrar.OpenKey(OLESTR("BenchApp"), KesAccessReadOnly) != 0)
+        std::abort();
+    const host::wstring name(kRegistrarValueName());
+    host::wstring text;
+    for (auto _ : state) {
+        LONG result = registrar.GetValue(name, text, false);
+        benchmark::DoNotOptimize(result);
+        benchmark::DoNotOptimize(text.data());
+    }
+    if (text != sample_text())
+        std::abort();
+}
+BENCHMARK(BM_RegistrarGetValueString);
+
+// Its baseline: the raw read of the very row GetValue reads.
+void BM_RawSqliteRegistrarPointRead(benchmark::State& state) {
+    raw_store raw(kRegistrarValueNameFolded);
+    BYTE buffer[512];
+    for (auto _ : state) {
+        DWORD size = raw.read(buffer, sizeof buffer);
+        benchmark::DoNotOptimize(size);
+        benchmark::DoNotOptimize(buffer);
+    }
+}
+BENCHMARK(BM_RawSqliteRegistrarPointRead);
+
+// The same single-row write through CKesRegistrar::SetValue.
+void BM_RegistrarSetValueString(benchmark::State& state) {
+    prepare_registrar_value();
+    CKesRegistrar registrar;
+    if (registrar.OpenKey(OLESTR("BenchApp"), KesAccessReadWrite) != 0)
+        std::abort();
+    const host::wstring name(kRegistrarValueName());
+    host::wstring text = sample_text();
+    for (auto _ : state) {
+        text[0] = static_cast<WCHAR>('A' + (text[0] + 1) % 26);  // a real change each time
+        LONG result = registrar.SetValue(name, text);
+        benchmark::DoNotOptimize(result);
+    }
+}
+BENCHMARK(BM_RegistrarSetValueString);
+
+// Its baseline: a raw upsert of a sibling row on the registrar's key.
+void BM_RawSqliteRegistrarSingleRowWrite(benchmark::State& state) {
+    raw_store raw(kRegistrarValueNameFolded);
+    std::vector<BYTE> data = sample_string();
+    for (auto _ : state) {
+        data[0] = static_cast<BYTE>('A' + (data[0] + 1) % 26);
+        raw.write(data);
+    }
+}
+BENCHMARK(BM_RawSqliteRegistrarSingleRowWrite);
+
+// The tester's root directory, end to end: a registrar on HKEY_LOCAL_MACHINE,
+// the open, the read, the close and the trip through the code page.
+void BM_AppRootGetPath(benchmark::State& state) {
+    prepare_registrar_value();
+    host::wstring path;
+    for (auto _ : state) {
+        LONG result = CKesAppRoot::GetPath(path);
+        benchmark::DoNotOptimize(result);
+        benchmark::DoNotOptimize(path.data());
+    }
+    if (path != sample_text())
+        std::abort();
+}
+BENCHMARK(BM_AppRootGetPath);
 
 }  // namespace
 
