@@ -32,7 +32,8 @@
 // not with FAILED().
 //
 // Limits: a string read holds at most 255 characters; key enumeration stops
-// at the first name longer than 127 characters.
+// at the first name longer than 127 characters. A key or value name holding
+// a NUL unit is refused (as status ERROR_INVALID_PARAMETER) rather than cut.
 //
 // Threads: no operation takes a lock. One registrar is used by one thread at
 // a time; separate registrars, also over the same keys, are independent (the
@@ -78,7 +79,9 @@ class KES_API CKesRegistrar {
     // Opens `name`, a path of levels separated by backslashes below the root,
     // as the open subkey in `mode`. 0; KES_E_INVALID_STATE (raised) without a
     // root or with a key already open; KES_E_NOT_FOUND (not raised) when the
-    // registry refuses to open or create it, and then the mode is unchanged.
+    // registry refuses to open or create it, and then the mode is unchanged;
+    // a mode outside the enumeration fails the assertion "known" and opens
+    // nothing (KES_E_NOT_FOUND).
     LONG OpenKey(const host::wstring& name, EKesAccessMode mode);
 
     // Closes the open subkey (0 when none is open). The subkey is forgotten
