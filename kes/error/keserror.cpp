@@ -90,13 +90,10 @@ void TellSessionManager(IDovTestSession* theSession, LONG theNumber, const std::
     pManager->Release();
 }
 
-}  // namespace
-
-LONG KesRaiseError(LONG code, const char* text, const char* file, int line) {
-    if (code == 0)
-        return 0;
-    const char* callerText = text != nullptr ? text : "";
-    const std::size_t callerLength = std::strlen(callerText);
+// Both overloads end here. The text is taken with its length so that a
+// stream's text reaches the table whole, also when it holds a zero byte.
+LONG RaiseWithText(LONG code, const char* callerText, std::size_t callerLength, const char* file,
+                   int line) {
     CKesErrorContext::Instance().Record(code, KesAnsiToWideString(callerText, callerLength));
 
     std::string message;
@@ -120,11 +117,20 @@ LONG KesRaiseError(LONG code, const char* text, const char* file, int line) {
     return code;
 }
 
+}  // namespace
+
+LONG KesRaiseError(LONG code, const char* text, const char* file, int line) {
+    if (code == 0)
+        return 0;
+    const char* callerText = text != nullptr ? text : "";
+    return RaiseWithText(code, callerText, std::strlen(callerText), file, line);
+}
+
 LONG KesRaiseError(LONG code, std::ostream& stream, const char* file, int line) {
     std::string text = KesConsumeErrorStream(stream);
     if (code == 0)
         return 0;
-    return KesRaiseError(code, text.c_str(), file, line);
+    return RaiseWithText(code, text.data(), text.size(), file, line);
 }
 
 void KesAssertionFailed(const char* expression, const char* file, int line) {

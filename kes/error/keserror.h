@@ -24,8 +24,8 @@
 // stream. Whoever receives it (the stream overload of `KesRaiseError`,
 // `KesLogEvent(type, stream)` or `KesQuit`) reads its text and destroys it;
 // after that call the reference is dangling. A stream that did not come from
-// `KesMakeErrorStream` is never destroyed by these functions, and its text is
-// not read.
+// `KesMakeErrorStream` is never destroyed by these functions: the text of a
+// `std::ostringstream` is still read, any other stream gives the empty text.
 #pragma once
 
 #include <host/types.h>

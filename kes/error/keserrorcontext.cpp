@@ -1,5 +1,7 @@
 #include <kes/error/keserrorcontext.h>
 
+#include <kes/error/keserror.h>
+
 #include <kes/application/kestestsession.h>
 #include <kes/sync/keslock.h>
 #include <pellib/pelconsole.h>

@@ -7,6 +7,23 @@
 
 #include <string>
 
+namespace {
+
+// The event log refuses a whole record whose string is longer than
+// EVENTLOG_MAX_STRING_LENGTH units. A report that long keeps its head in the
+// log instead of vanishing; the cut never splits a surrogate pair.
+void FitEventString(host::wstring& theText) {
+    if (theText.size() <= EVENTLOG_MAX_STRING_LENGTH)
+        return;
+    std::size_t keep = EVENTLOG_MAX_STRING_LENGTH;
+    const WCHAR last = theText[keep - 1];
+    if (last >= 0xD800 && last <= 0xDBFF)
+        --keep;
+    theText.resize(keep);
+}
+
+}  // namespace
+
 void KesLogEvent(DWORD eventId, unsigned short type, unsigned short stringCount,
                  const unsigned short** strings, DWORD dataSize, const void* data) {
     // Every record opens and closes its own source: no handle outlives a call,
@@ -46,6 +63,7 @@ void KesLogEvent(unsigned short type, std::ostream& stream) {
     text += KesConsumeErrorStream(stream);
     host::wstring wide = KesAnsiToWideString(text.data(), text.size());
     KesTraceToConsole(KesErrorsTrace(), text);
+    FitEventString(wide);
     const unsigned short* strings[] = {wide.c_str()};
     KesLogEvent(0, type, 1, strings, 0, nullptr);
 }

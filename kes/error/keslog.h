@@ -35,7 +35,9 @@ KES_API void KesLogError(DWORD eventId, unsigned short stringCount, const unsign
 
 // Writes the text of `stream` (from KesMakeErrorStream; destroyed here) as
 // one record of `type` with event identifier 0, after echoing it on the
-// console.
+// console. The console gets the whole text; the record keeps its first
+// EVENTLOG_MAX_STRING_LENGTH UTF-16 units, as the event log takes no longer
+// string.
 KES_API void KesLogEvent(unsigned short type, std::ostream& stream);
 
 // Sets the category of every later record of the process, from any thread.

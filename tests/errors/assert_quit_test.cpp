@@ -1,0 +1,502 @@
+// Assertions, the fatal exit, the DOV_ switches, the recorded test session
+// and the paths taken when the error-message server cannot help.
+#include "errors_support.h"
+
+#include <host/comptr.h>
+#include <host/oleauto.h>
+#include <kes/application/kestestsession.h>
+#include <kes/error/keserror.h>
+#include <kes/error/keserrorcontext.h>
+#include <kes/error/keslog.h>
+#include <tester/errorserver.h>
+#include <tester/testsession.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <unistd.h>
+
+namespace {
+
+using errtest::AssertionReport;
+using errtest::ErrorReport;
+using errtest::ErrorsTest;
+using errtest::Narrow;
+using errtest::Switches;
+
+const LONG kNotFound = static_cast<LONG>(0x8004020Au);
+const std::string kThisFile = "tests/errors/assert_quit_test";
+
+constexpr int kAssertLine = __LINE__ + 1;
+void FailAnAssertion() { KES_ASSERT(1 + 1 == 3); }
+
+// `thePattern` with "<n>" standing for a decimal line number.
+bool Matches(const std::string& theText, const std::string& thePattern) {
+    const std::size_t hole = thePattern.find("<n>");
+    if (hole == std::string::npos)
+        return theText == thePattern;
+    if (theText.compare(0, hole, thePattern, 0, hole) != 0)
+        return false;
+    std::size_t i = hole;
+    while (i < theText.size() && theText[i] >= '0' && theText[i] <= '9')
+        ++i;
+    return i > hole && Matches(theText.substr(i), thePattern.substr(hole + 3));
+}
+
+void ExpectMatch(const std::vector<std::string>& theTexts,
+                 const std::vector<std::string>& thePatterns, const char* theWhat) {
+    bool same = theTexts.size() == thePatterns.size();
+    for (std::size_t i = 0; same && i < theTexts.size(); ++i)
+        same = Matches(theTexts[i], thePatterns[i]);
+    if (same)
+        return;
+    std::string message = std::string(theWhat) + " differ\n  actual:";
+    for (const std::string& text : theTexts)
+        message += "\n    [" + text + "]";
+    message += "\n  expected:";
+    for (const std::string& text : thePatterns)
+        message += "\n    [" + text + "]";
+    ADD_FAILURE() << message;
+}
+
+std::vector<std::string> FirstStrings(const std::vector<errtest::Record>& theRecords) {
+    std::vector<std::string> texts;
+    for (const errtest::Record& record : theRecords)
+        texts.push_back(record.strings.empty() ? "<no string>" : record.strings[0]);
+    return texts;
+}
+
+std::string Prefixed(const std::string& theText) {
+    return "Session 12: " + theText;
+}
+
+std::string Fatal(const std::string& theText) {
+    return "Fatal error in session 12:  " + theText;
+}
+
+enum class Action { Assert, Quit, RaiseWithoutServer, Raise };
+
+const char* Name(Action theAction) {
+    switch (theAction) {
+        case Action::Assert:
+            return "failed assertion";
+        case Action::Quit:
+            return "KesQuit";
+        case Action::RaiseWithoutServer:
+            return "raise without a server";
+        case Action::Raise:
+            return "raise";
+    }
+    return "?";
+}
+
+struct SwitchCase {
+    Action action;
+    Switches switches;
+    bool fatal;                         // the process ends with status 255
+    std::vector<std::string> quenlix;   // record texts under "Quenlix"
+    bool managerTold;                   // the session manager got the first Quenlix text
+    std::vector<std::string> console;   // console entries
+};
+
+TEST_F(ErrorsTest, SwitchCombinationsDecideWhereReportsGoAndWhetherTheProcessEnds) {
+    const std::string a = AssertionReport(kThisFile, kAssertLine, "1 + 1 == 3");
+    const std::string s = "Assertion failed in kes/error/keserror, line <n>:\r\nSUCCEEDED(hRes)";
+    const std::string r = ErrorReport(kNotFound, "kes/r", 9, "lost");
+    const std::string bye = "bye";
+    const Switches none{}, log{true, false, false}, halt{false, true, false},
+        noExit{false, false, true}, haltNoExit{false, true, true}, logHalt{true, true, false},
+        all{true, true, true};
+    const std::vector<SwitchCase> cases = {
+        {Action::Assert, none, false, {Prefixed(a)}, false, {Prefixed(a), a}},
+        {Action::Assert, noExit, false, {Prefixed(a)}, false, {Prefixed(a), a}},
+        {Action::Assert, log, false, {Prefixed(a)}, false, {Prefixed(a), a}},
+        {Action::Assert, halt, true, {Prefixed(Fatal(a))}, true, {Prefixed(Fatal(a))}},
+        {Action::Assert, haltNoExit, false, {Prefixed(Fatal(a))}, true, {Prefixed(Fatal(a))}},
+        {Action::Quit, none, true, {Prefixed(Fatal(bye))}, true, {Prefixed(Fatal(bye))}},
+        {Action::Quit, noExit, false, {Prefixed(Fatal(bye))}, true, {Prefixed(Fatal(bye))}},
+        {Action::Quit, logHalt, true, {Prefixed(Fatal(bye))}, true, {Prefixed(Fatal(bye))}},
+        {Action::RaiseWithoutServer, none, false, {Prefixed(s)}, false, {Prefixed(s), s}},
+        {Action::RaiseWithoutServer, log, false, {Prefixed(s)}, false, {Prefixed(s), s}},
+        {Action::RaiseWithoutServer, halt, true, {Prefixed(Fatal(s))}, true, {Prefixed(Fatal(s))}},
+        {Action::RaiseWithoutServer, haltNoExit, false, {Prefixed(Fatal(s))}, true,
+         {Prefixed(Fatal(s))}},
+        {Action::Raise, none, false, {}, false, {r}},
+        {Action::Raise, halt, false, {}, false, {r}},
+        {Action::Raise, all, false, {Prefixed(r)}, false, {Prefixed(r)}},
+    };
+    for (const SwitchCase& c : cases) {
+        SCOPED_TRACE(std::string(Name(c.action)) + " with " + errtest::Describe(c.switches));
+        TearDown();
+        SetUp();
+        const errtest::Outcome outcome = RunChild(
+            [&c] {
+                ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+                if (c.action != Action::RaiseWithoutServer) {
+                    ASSERT_EQ(tester::RegisterErrorServer(), S_OK);
+                }
+                auto session = host::make_com<tester::TestSession>(12);
+                CKesTestSession::Record(session.get());
+                switch (c.action) {
+                    case Action::Assert:
+                        FailAnAssertion();
+                        break;
+                    case Action::Quit: {
+                        std::ostream& stream = KesMakeErrorStream();
+                        stream << "bye";
+                        KesQuit(stream);
+                        break;
+                    }
+                    case Action::RaiseWithoutServer:
+                    case Action::Raise: {
+                        EXPECT_EQ(KesRaiseError(kNotFound, "lost", "kes/r", 9), kNotFound);
+                        host::wstring text;
+                        KesGetErrorMessage(kNotFound, text);
+                        EXPECT_EQ(Narrow(text), "lost") << "the text stays recorded";
+                        break;
+                    }
+                }
+                // Still running: the manager holds what it was told.
+                const std::vector<tester::FatalReport> reports = session->Manager()->Reports();
+                ASSERT_EQ(reports.size(), c.managerTold ? 1u : 0u);
+                if (c.managerTold) {
+                    EXPECT_EQ(reports[0].session, 12);
+                    EXPECT_TRUE(Matches(Prefixed(Narrow(reports[0].text)), c.quenlix.at(0)))
+                        << Prefixed(Narrow(reports[0].text));
+                }
+                CKesTestSession::Remove();
+            },
+            c.switches);
+        EXPECT_TRUE(outcome.exited);
+        EXPECT_EQ(outcome.code, c.fatal ? 255 : 0);
+        const std::vector<errtest::Record> quenlix = Records("Quenlix");
+        ExpectMatch(FirstStrings(quenlix), c.quenlix, "event records");
+        for (const errtest::Record& record : quenlix) {
+            EXPECT_EQ(record.type, EVENTLOG_ERROR_TYPE);
+            EXPECT_EQ(record.eventId, 0);
+        }
+        // The manager writes "Session <n>: <text>" under a source of its own.
+        const std::vector<std::string> manager = FirstStrings(Records("TesterSessionManager"));
+        ExpectMatch(manager,
+                    c.managerTold ? std::vector<std::string>{c.quenlix.at(0)}
+                                  : std::vector<std::string>{},
+                    "session manager records");
+        ExpectMatch(Console(), c.console, "console entries");
+    }
+}
+
+// Two failing assertions among passing ones; returns how many statements
+// after them ran.
+constexpr int kCountingLine = __LINE__ + 3;
+int CountingAssertions(int* evaluations) {
+    int after = 0;
+    KES_ASSERT(++*evaluations == 5);
+    ++after;
+    KES_ASSERT(++*evaluations == 2);  // holds: no report
+    if (*evaluations == 2)
+        KES_ASSERT(*evaluations != 2);  // line kCountingLine + 4
+    else
+        ++after;
+    return after;
+}
+
+TEST_F(ErrorsTest, AssertionEvaluatesItsConditionOnceAndExecutionContinues) {
+    InChild([] {
+        int evaluations = 0;
+        EXPECT_EQ(CountingAssertions(&evaluations), 1);
+        EXPECT_EQ(evaluations, 2);
+    });
+    const std::string first = AssertionReport(kThisFile, kCountingLine, "++*evaluations == 5");
+    const std::string second = AssertionReport(kThisFile, kCountingLine + 4, "*evaluations != 2");
+    EXPECT_EQ(FirstStrings(Records("Quenlix")), (std::vector<std::string>{first, second}));
+    // Logged (echoed without a session prefix), then shown once more.
+    EXPECT_EQ(Console(), (std::vector<std::string>{first, first, second, second}));
+}
+
+TEST(SourceName, IsThePathBelowTheRootWithoutExtension) {
+    EXPECT_STREQ(KES_SOURCE_FILE, kThisFile.c_str());
+    // Through the same compile-time routine as KES_SOURCE_FILE. The routine's
+    // result is a temporary, so each name is compared within its expression.
+#define EXPECT_SOURCE_NAME(literal, expected) \
+    EXPECT_STREQ(::kes_detail::SourceName<sizeof(literal)>(literal).text, expected) << literal
+    EXPECT_SOURCE_NAME("kes/error/keserror.cpp", "kes/error/keserror");
+    EXPECT_SOURCE_NAME("/usr/include/kes/sync/kescriticalsection.h", "kes/sync/kescriticalsection");
+    EXPECT_SOURCE_NAME("/a/kes/b/kes/c.h", "kes/c");
+    EXPECT_SOURCE_NAME("dir.v2/file", "dir.v2/file");
+    EXPECT_SOURCE_NAME("x.tar.gz", "x.tar");
+#undef EXPECT_SOURCE_NAME
+}
+
+// ---- The fatal exit -------------------------------------------------------------
+
+TEST_F(ErrorsTest, FatalExitRunsNoExitHandlersAndFlushesNothing) {
+    const std::string marker = Home() + "/atexit-ran";
+    const std::string out = Home() + "/stdout";
+    const errtest::Outcome outcome = RunChild([&marker, &out] {
+        static std::string theMarker = marker;
+        std::atexit([] { std::ofstream(theMarker) << "ran"; });
+        const int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+        ::dup2(fd, 1);
+        ::close(fd);
+        std::setvbuf(stdout, nullptr, _IOFBF, 4096);
+        std::printf("buffered, never flushed");
+        std::ostream& stream = KesMakeErrorStream();
+        stream << "the end";
+        KesQuit(stream);
+        std::printf("returned from KesQuit");
+    });
+    EXPECT_TRUE(outcome.exited);
+    EXPECT_EQ(outcome.code, 255);
+    EXPECT_NE(::access(marker.c_str(), F_OK), 0) << "an exit handler ran";
+    std::ifstream in(out);
+    std::string written((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_EQ(written, "");
+    EXPECT_EQ(FirstStrings(Records("Quenlix")), std::vector<std::string>{"Fatal error:  the end"})
+        << "the record is committed before the process ends";
+}
+
+TEST_F(ErrorsTest, QuitWithoutASessionHasNoSessionPartAndDestroysItsStream) {
+    InChild(
+        [] {
+            bool destroyed = false;
+            std::ostream& stream = KesMakeErrorStream();
+            errtest::Watch(stream, &destroyed);
+            stream << "no session";
+            KesQuit(stream);
+            EXPECT_TRUE(destroyed);
+        },
+        {false, false, true});
+    EXPECT_EQ(FirstStrings(Records("Quenlix")), std::vector<std::string>{"Fatal error:  no session"});
+    EXPECT_TRUE(Records("TesterSessionManager").empty());
+    EXPECT_EQ(Console(), std::vector<std::string>{"Fatal error:  no session"});
+}
+
+// The context is made before the session is recorded: records keep session 0
+// (no prefix) for good, while KesQuit asks the session for its number.
+TEST_F(ErrorsTest, ContextMadeBeforeRecordKeepsSessionZeroButQuitAsksTheSession) {
+    InChild(
+        [] {
+            errtest::EnterComWithServer();
+            KesSetEventCategory(3);
+            auto session = host::make_com<tester::TestSession>(12);
+            CKesTestSession::Record(session.get());
+            EXPECT_EQ(CKesErrorContext::Instance().SessionNumber(), 0);
+            KesRaiseError(kNotFound, "late", "kes/l", 1);
+            FailAnAssertion();
+            session->SetSessionNumber(13);
+            std::ostream& stream = KesMakeErrorStream();
+            stream << "fetched anew";
+            KesQuit(stream);
+            const std::vector<tester::FatalReport> reports = session->Manager()->Reports();
+            ASSERT_EQ(reports.size(), 1u);
+            EXPECT_EQ(reports[0].session, 13);
+            EXPECT_EQ(Narrow(reports[0].text), "Fatal error in session 13:  fetched anew");
+            CKesTestSession::Remove();
+        },
+        {true, false, true});
+    const std::vector<std::string> expected = {
+        ErrorReport(kNotFound, "kes/l", 1, "late"),
+        AssertionReport(kThisFile, kAssertLine, "1 + 1 == 3"),
+        "Fatal error in session 13:  fetched anew"};
+    const std::vector<errtest::Record> records = Records("Quenlix");
+    EXPECT_EQ(FirstStrings(records), expected);
+    for (const errtest::Record& record : records)
+        EXPECT_EQ(record.category, 3);
+}
+
+// A session whose manager cannot be reached: the fatal error is still
+// logged, nothing is told, every reference taken is given back.
+class FakeSession : public host::ComObject<IDovTestSession> {
+  public:
+    HRESULT GetSessionNumber(LONG* number) override {
+        *number = 21;
+        return S_OK;
+    }
+    HRESULT GetSessionObject(BSTR name, IUnknown** object) override {
+        ++m_Calls;
+        m_Name = name != nullptr ? Narrow(host::wstring(name, SysStringLen(name))) : "<null>";
+        *object = nullptr;
+        if (FAILED(m_Result))
+            return m_Result;
+        if (m_Object != nullptr) {
+            m_Object->AddRef();
+            *object = m_Object;
+        }
+        return m_Result;
+    }
+
+    HRESULT m_Result = S_OK;
+    IUnknown* m_Object = nullptr;
+    int m_Calls = 0;
+    std::string m_Name;
+};
+
+ULONG References(IUnknown* theObject) {
+    theObject->AddRef();
+    return theObject->Release();
+}
+
+TEST_F(ErrorsTest, AnUnreachableManagerSkipsTheReportQuietly) {
+    struct Case {
+        const char* name;
+        HRESULT result;
+        bool hasObject;  // an object without IDovSessionManager
+    };
+    for (const Case& c : {Case{"GetSessionObject fails", E_FAIL, false},
+                          Case{"no object", S_OK, false},
+                          Case{"object without the manager interface", S_OK, true}}) {
+        SCOPED_TRACE(c.name);
+        TearDown();
+        SetUp();
+        InChild(
+            [&c] {
+                auto session = host::make_com<FakeSession>();
+                IDovErrorLookup* other = tester::CreateErrorServer();
+                session->m_Result = c.result;
+                session->m_Object = c.hasObject ? other : nullptr;
+                CKesTestSession::Record(session.get());
+                const ULONG sessionRefs = References(session->identity());
+                std::ostream& stream = KesMakeErrorStream();
+                stream << "unreachable";
+                KesQuit(stream);
+                EXPECT_EQ(session->m_Calls, 1);
+                EXPECT_EQ(session->m_Name, "DovSessionManager");
+                EXPECT_EQ(References(session->identity()), sessionRefs);
+                EXPECT_EQ(References(other), 1u);
+                CKesTestSession::Remove();
+                other->Release();
+            },
+            {false, false, true});
+        EXPECT_EQ(FirstStrings(Records("Quenlix")),
+                  std::vector<std::string>{"Session 21: Fatal error in session 21:  unreachable"});
+    }
+}
+
+TEST_F(ErrorsTest, TellingTheManagerLeavesReferenceCountsAsTheyWere) {
+    InChild(
+        [] {
+            auto session = host::make_com<tester::TestSession>(12);
+            CKesTestSession::Record(session.get());
+            const ULONG sessionRefs = References(session->identity());
+            const ULONG managerRefs = References(session->Manager()->identity());
+            std::ostream& stream = KesMakeErrorStream();
+            stream << "counted";
+            KesQuit(stream);
+            EXPECT_EQ(session->Manager()->Reports().size(), 1u);
+            EXPECT_EQ(References(session->identity()), sessionRefs);
+            EXPECT_EQ(References(session->Manager()->identity()), managerRefs);
+            CKesTestSession::Remove();
+        },
+        {false, false, true});
+}
+
+// ---- The recorded test session ----------------------------------------------------
+
+TEST_F(ErrorsTest, RecordRemoveAndGetTestSessionTakeNoReference) {
+    InChild([] {
+        void* out = reinterpret_cast<void*>(1);
+        EXPECT_EQ(CKesTestSession::GetTestSession(&out), S_OK);
+        EXPECT_EQ(out, nullptr);
+        auto session = host::make_com<tester::TestSession>(12);
+        auto second = host::make_com<tester::TestSession>(4);
+        const ULONG refs = References(session->identity());
+        EXPECT_EQ(CKesTestSession::Record(session.get()), S_OK);
+        EXPECT_EQ(CKesTestSession::GetTestSession(&out), S_OK);
+        EXPECT_EQ(out, static_cast<IDovTestSession*>(session.get()));
+        EXPECT_EQ(References(session->identity()), refs);
+        EXPECT_EQ(CKesTestSession::Record(second.get()), S_OK) << "replaces the first";
+        CKesTestSession::GetTestSession(&out);
+        EXPECT_EQ(out, static_cast<IDovTestSession*>(second.get()));
+        EXPECT_EQ(CKesTestSession::Remove(), S_OK);
+        CKesTestSession::GetTestSession(&out);
+        EXPECT_EQ(out, nullptr);
+        EXPECT_EQ(References(session->identity()), refs);
+        EXPECT_EQ(References(second->identity()), refs);
+
+        CKesTestSession::Record(session.get());
+        EXPECT_EQ(CKesTestSession::Record(nullptr), S_OK);
+        CKesTestSession::GetTestSession(&out);
+        EXPECT_EQ(out, nullptr) << "a null record leaves no session recorded";
+    });
+    // The assertion made the context while the first session was still
+    // recorded, so its report carries that session's number.
+    const std::string report =
+        "Assertion failed in kes/application/kestestsession, line <n>:\r\npi != 0";
+    ExpectMatch(FirstStrings(Records("Quenlix")), {Prefixed(report)}, "event records");
+    ExpectMatch(Console(), {Prefixed(report), report}, "console");
+}
+
+// ---- When the error-message server cannot help --------------------------------------
+
+TEST_F(ErrorsTest, AThreadOutsideComTakesTheAssertionPathAndKeepsTheText) {
+    InChild([] {
+        errtest::EnterComWithServer();
+        LONG result = 0;
+        std::thread outside([&result] { result = KesRaiseError(kNotFound, "outside", "kes/o", 4); });
+        outside.join();
+        EXPECT_EQ(result, kNotFound);
+        host::wstring text;
+        KesGetLastErrorMessage(kNotFound, text);
+        EXPECT_EQ(Narrow(text), "outside");
+        KesRaiseError(kNotFound, "inside", "kes/o", 5);
+    });
+    const std::string s = "Assertion failed in kes/error/keserror, line <n>:\r\nSUCCEEDED(hRes)";
+    ExpectMatch(FirstStrings(Records("Quenlix")), {s}, "event records");
+    ExpectMatch(Console(), {s, s, ErrorReport(kNotFound, "kes/o", 5, "inside")}, "console");
+}
+
+std::atomic<int> g_LiveLookups{0};
+
+// A lookup object that answers with `Result` and, when `WithText`, a text.
+template <HRESULT Result, bool WithText>
+class OddLookup : public host::ComObject<IDovErrorLookup> {
+  public:
+    OddLookup() { ++g_LiveLookups; }
+    ~OddLookup() override { --g_LiveLookups; }
+    HRESULT LookupMessage(LONG, BSTR* message) override {
+        *message = WithText ? SysAllocString(OLESTR("odd message ")) : nullptr;
+        return Result;
+    }
+};
+
+template <class Lookup>
+void RaiseThrough(const char* theText) {
+    auto factory = host::make_com<host::ClassFactory<Lookup>>();
+    DWORD cookie = 0;
+    ASSERT_EQ(CoRegisterClassObject(CLSID_DovErrorLookup, factory->identity(),
+                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+              S_OK);
+    EXPECT_EQ(KesRaiseError(kNotFound, theText, "kes/k", 8), kNotFound);
+    EXPECT_EQ(g_LiveLookups.load(), 0) << "the lookup object is released at once";
+    CoRevokeClassObject(cookie);
+}
+
+TEST_F(ErrorsTest, AFailedOrEmptyLookupTakesTheSecondAssertion) {
+    InChild([] {
+        ASSERT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+        RaiseThrough<OddLookup<E_FAIL, true>>("failed lookup");
+        RaiseThrough<OddLookup<S_OK, false>>("null message");
+        RaiseThrough<OddLookup<S_FALSE, true>>("S_FALSE is a success");
+        host::wstring text;
+        KesGetErrorMessage(kNotFound, text);
+        EXPECT_EQ(Narrow(text), "S_FALSE is a success\r\nnull message\r\nfailed lookup");
+    });
+    const std::string s =
+        "Assertion failed in kes/error/keserror, line <n>:\r\n"
+        "SUCCEEDED(hrTemp) && (pErrorMessage != 0)";
+    ExpectMatch(FirstStrings(Records("Quenlix")), {s, s}, "event records");
+    ExpectMatch(Console(),
+                {s, s, s, s,
+                 "Error 0x8004020a in kes/k, line 8:\r\nodd message S_FALSE is a success"},
+                "console");
+}
+
+}  // namespace
