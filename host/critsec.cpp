@@ -21,30 +21,52 @@ inline void cpu_relax() {
 #endif
 }
 
+inline void take_ownership(CRITICAL_SECTION* section, DWORD self) {
+    // Relaxed is enough: only the owner ever finds its own id here, and the
+    // lock word's acquire orders everything else.
+    section->OwningThread.store(self, std::memory_order_relaxed);
+    section->RecursionCount = 1;
+}
+
 // The lock word protocol is the classic three-state futex mutex: a waiter
 // marks the word contended before it sleeps, so the releaser knows whether it
 // must make the wake system call.
-void lock_slow(CRITICAL_SECTION* section) {
+//
+// The slow paths below are kept out of line and reached by tail calls, so
+// that the fast paths of Enter and Leave need no stack frame: an uncontended
+// enter and leave then cost little more than their two atomic instructions.
+__attribute__((noinline)) void lock_slow(CRITICAL_SECTION* section, DWORD self) {
     std::atomic<std::uint32_t>& word = section->LockWord;
     for (int round = 0; round < kSpinRounds; ++round) {
         std::uint32_t state = word.load(std::memory_order_relaxed);
         if (state == kFree &&
             word.compare_exchange_weak(state, kOwned, std::memory_order_acquire,
-                                       std::memory_order_relaxed))
+                                       std::memory_order_relaxed)) {
+            take_ownership(section, self);
             return;
+        }
         if (state == kContended)
             break;  // others already sleep; join them
         cpu_relax();
     }
     while (word.exchange(kContended, std::memory_order_acquire) != kFree)
         host::futex::wait(word, kContended, nullptr);
+    take_ownership(section, self);
 }
 
-inline void take_ownership(CRITICAL_SECTION* section, DWORD self) {
-    // Relaxed is enough: only the owner ever finds its own id here, and the
-    // lock word's acquire orders everything else.
-    section->OwningThread.store(self, std::memory_order_relaxed);
-    section->RecursionCount = 1;
+__attribute__((noinline)) void wake_one(CRITICAL_SECTION* section) {
+    host::futex::wake(section->LockWord, 1);
+}
+
+// First use of a section on a thread whose id is not cached yet.
+__attribute__((noinline)) void enter_fetching_id(CRITICAL_SECTION* section) {
+    host::fetch_current_thread_id();
+    EnterCriticalSection(section);
+}
+
+__attribute__((noinline)) void leave_fetching_id(CRITICAL_SECTION* section) {
+    host::fetch_current_thread_id();
+    LeaveCriticalSection(section);
 }
 
 }  // namespace
@@ -57,15 +79,18 @@ void InitializeCriticalSection(LPCRITICAL_SECTION section) {
 }
 
 void EnterCriticalSection(LPCRITICAL_SECTION section) {
-    DWORD self = host::current_thread_id();
+    DWORD self = host::t_current_thread_id;
+    if (__builtin_expect(self == 0, 0))
+        return enter_fetching_id(section);
     if (section->OwningThread.load(std::memory_order_relaxed) == self) {
         ++section->RecursionCount;
         return;
     }
     std::uint32_t expected = kFree;
-    if (!section->LockWord.compare_exchange_strong(expected, kOwned, std::memory_order_acquire,
-                                                   std::memory_order_relaxed))
-        lock_slow(section);
+    if (__builtin_expect(!section->LockWord.compare_exchange_strong(
+                             expected, kOwned, std::memory_order_acquire, std::memory_order_relaxed),
+                         0))
+        return lock_slow(section, self);
     take_ownership(section, self);
 }
 
@@ -84,13 +109,17 @@ BOOL TryEnterCriticalSection(LPCRITICAL_SECTION section) {
 }
 
 void LeaveCriticalSection(LPCRITICAL_SECTION section) {
-    if (section->OwningThread.load(std::memory_order_relaxed) != host::current_thread_id())
+    DWORD self = host::t_current_thread_id;
+    if (__builtin_expect(self == 0, 0))
+        return leave_fetching_id(section);
+    if (section->OwningThread.load(std::memory_order_relaxed) != self)
         return;  // not the owner: ignore rather than corrupt the section
     if (--section->RecursionCount != 0)
         return;
     section->OwningThread.store(0, std::memory_order_relaxed);
-    if (section->LockWord.exchange(kFree, std::memory_order_release) == kContended)
-        host::futex::wake(section->LockWord, 1);
+    if (__builtin_expect(
+            section->LockWord.exchange(kFree, std::memory_order_release) == kContended, 0))
+        wake_one(section);
 }
 
 void DeleteCriticalSection(LPCRITICAL_SECTION section) {

@@ -19,7 +19,7 @@ DWORD fetch_current_thread_id();
 
 inline DWORD current_thread_id() {
     DWORD id = t_current_thread_id;
-    return id != 0 ? id : fetch_current_thread_id();
+    return __builtin_expect(id != 0, 1) ? id : fetch_current_thread_id();
 }
 
 }  // namespace host

@@ -145,8 +145,8 @@ void object_lock::notify() {
             continue;
         if (waiter.m_wait_all) {
             // Only the waiter can see all its objects at once; prompt it.
-            waiter.m_wake.store(1, std::memory_order_release);
             add_wake(waiter);
+            waiter.m_wake.store(1, std::memory_order_release);
             continue;
         }
         int expected = kWaiting;
@@ -156,10 +156,13 @@ void object_lock::notify() {
         bool abandoned = object.acquire(waiter);
         waiter.m_result.store(result_for(link->index, abandoned), std::memory_order_relaxed);
         object.unlink(*link);
+        // Take the reference for the futex wake first: once the waiter sees
+        // the word it may return without this object's lock (its only link
+        // is gone) and its thread may end and drop the state.
+        add_wake(waiter);
         // Last write to the waiter's wait state: once it sees the word, the
         // waiter owns its state again.
         waiter.m_wake.store(1, std::memory_order_release);
-        add_wake(waiter);
     }
 }
 

@@ -153,6 +153,21 @@ TEST(Event, AutoEventHandsEachSignalToExactlyOneOfManyWaiters) {
     EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_TIMEOUT);
 }
 
+TEST(Event, AWaiterMayEndAtOnceAfterItsWake) {
+    // The thread that signals must be done with the waiter's wait state by
+    // the time the waiter can see its wake-up: the waiter may return and its
+    // thread end at once (the address sanitizer sees a late touch).
+    EventHandle e(false, false);
+    const int rounds = kStressIterations / 500;
+    for (int i = 0; i < rounds; ++i) {
+        std::thread waiter([&] { WaitForSingleObject(e.h, INFINITE); });
+        while (host::debug_waiter_count(e.h) != 1)
+            std::this_thread::yield();
+        ASSERT_TRUE(SetEvent(e.h));
+        waiter.join();
+    }
+}
+
 TEST(Event, WrongKindOfHandleIsRefused) {
     HANDLE semaphore = CreateSemaphoreW(nullptr, 1, 1, nullptr);
     SetLastError(0);

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
 #include <thread>
 #include <vector>
 
@@ -184,6 +185,40 @@ TEST(Mutex, AbandonmentWakesABlockedWaiter) {
     CloseHandle(m);
     CloseHandle(owned);
     CloseHandle(go);
+}
+
+TEST(Mutex, TimedWaitsNeverLoseAHandOff) {
+    // A holder keeps the mutex for about a millisecond at a time while
+    // another thread tries with one-millisecond timeouts, so releases keep
+    // landing as those waits run out. A waiter that is handed the mutex as its
+    // time runs out must report it as taken: otherwise it owns the mutex
+    // without knowing, and the holder never gets it back.
+    HANDLE m = CreateMutexW(nullptr, FALSE, nullptr);
+    const int rounds = kStressIterations / 500;
+    std::atomic<bool> holding{true};
+    std::atomic<int> taken_by_timed{0};
+    std::thread timed([&] {
+        while (holding.load()) {
+            DWORD r = WaitForSingleObject(m, 1);
+            if (r == WAIT_TIMEOUT)
+                continue;
+            ASSERT_EQ(r, WAIT_OBJECT_0);
+            ++taken_by_timed;
+            ASSERT_TRUE(ReleaseMutex(m));
+        }
+    });
+    for (int i = 0; i < rounds; ++i) {
+        ASSERT_EQ(WaitForSingleObject(m, 5000), WAIT_OBJECT_0) << "round " << i;
+        auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(500 + 97 * (i % 11));
+        while (std::chrono::steady_clock::now() < until) {
+        }
+        ASSERT_TRUE(ReleaseMutex(m));
+    }
+    holding = false;
+    timed.join();
+    EXPECT_EQ(WaitForSingleObject(m, 0), WAIT_OBJECT_0) << "nobody kept it by mistake";
+    ReleaseMutex(m);
+    CloseHandle(m);
 }
 
 TEST(Mutex, CountsStayExactUnderContention) {

@@ -160,6 +160,83 @@ TEST(WaitAll, OpposingMutexOrdersNeverDeadlock) {
     close_all({m1, m2});
 }
 
+TEST(WaitAll, RacingWaitersNeitherLoseNorDuplicateUnits) {
+    // A wait-all waiter on {s1, s2} races a single-object waiter on s1 while
+    // producers release both. A wait-all that consumed s1 without s2 (or
+    // returned without consuming both) breaks one of the two balances below.
+    HANDLE s1 = CreateSemaphoreW(nullptr, 0, 1 << 30, nullptr);
+    HANDLE s2 = CreateSemaphoreW(nullptr, 0, 1 << 30, nullptr);
+    HANDLE both[] = {s1, s2};
+    const int released = kStressIterations / 20;
+    std::atomic<bool> producing{true};
+    int taken_together = 0, taken_alone = 0;
+    std::thread all_waiter([&] {
+        for (;;) {
+            DWORD r = WaitForMultipleObjects(2, both, TRUE, 1);
+            if (r == WAIT_OBJECT_0)
+                ++taken_together;
+            else if (r != WAIT_TIMEOUT)
+                ADD_FAILURE() << "wait-all returned " << r;
+            else if (!producing.load())
+                return;
+        }
+    });
+    std::thread one_waiter([&] {
+        for (;;) {
+            DWORD r = WaitForSingleObject(s1, 1);
+            if (r == WAIT_OBJECT_0)
+                ++taken_alone;
+            else if (r != WAIT_TIMEOUT)
+                ADD_FAILURE() << "wait returned " << r;
+            else if (!producing.load())
+                return;
+        }
+    });
+    std::thread producer([&] {
+        for (int i = 0; i < released; ++i) {
+            ReleaseSemaphore(s1, 1, nullptr);
+            ReleaseSemaphore(s2, 1, nullptr);
+        }
+    });
+    producer.join();
+    producing = false;
+    all_waiter.join();
+    one_waiter.join();
+    int left1 = 0, left2 = 0;
+    while (WaitForSingleObject(s1, 0) == WAIT_OBJECT_0)
+        ++left1;
+    while (WaitForSingleObject(s2, 0) == WAIT_OBJECT_0)
+        ++left2;
+    EXPECT_EQ(taken_together + taken_alone + left1, released);
+    EXPECT_EQ(taken_together + left2, released);
+    close_all({s1, s2});
+}
+
+TEST(WaitMultiple, AnAbandonedMutexIsReportedWithItsIndex) {
+    struct Case {
+        BOOL wait_all;
+        bool first_signalled;  // the manual event at index 0
+        DWORD expected;
+    } cases[] = {
+        {FALSE, false, WAIT_ABANDONED_0 + 1},
+        {FALSE, true, WAIT_OBJECT_0},  // the lowest index wins; the mutex stays abandoned
+        {TRUE, true, WAIT_ABANDONED_0 + 1},
+    };
+    for (const Case& c : cases) {
+        HANDLE event = CreateEventW(nullptr, TRUE, c.first_signalled, nullptr);
+        HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
+        std::thread([mutex] { WaitForSingleObject(mutex, 0); }).join();
+        HANDLE handles[] = {event, mutex};
+        EXPECT_EQ(WaitForMultipleObjects(2, handles, c.wait_all, 0), c.expected)
+            << "wait_all " << c.wait_all << ", event " << c.first_signalled;
+        if (c.expected == WAIT_OBJECT_0) {
+            EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_ABANDONED);
+        }
+        EXPECT_TRUE(ReleaseMutex(mutex)) << "the wait made us the owner";
+        close_all({event, mutex});
+    }
+}
+
 TEST(WaitMultiple, RejectsBadArguments) {
     HANDLE e = auto_event(true);
     HANDLE many[65];

@@ -137,7 +137,7 @@ TEST(KesMutex, ScopedLockStaysSilentWhenTheReleaseFails) {
 
 TEST(KesMutex, CountsStayExactUnderFourThreads) {
     CKesMutex mutex;
-    EXPECT_EQ(count_under_lock(mutex, kIncrements / 10), 4 * (kIncrements / 10));
+    EXPECT_EQ(count_under_lock(mutex, kKernelIncrements), 4 * kKernelIncrements);
 }
 
 // ---- Semaphore ---------------------------------------------------------------------
@@ -190,7 +190,7 @@ TEST(KesSemaphore, InvalidBoundsThrowFromTheConstructor) {
 
 TEST(KesSemaphore, CountsStayExactUnderFourThreadsAsABinaryLock) {
     CKesSemaphore semaphore(1, -1);
-    EXPECT_EQ(count_under_lock(semaphore, kIncrements / 10), 4 * (kIncrements / 10));
+    EXPECT_EQ(count_under_lock(semaphore, kKernelIncrements), 4 * kKernelIncrements);
 }
 
 // ---- Events ------------------------------------------------------------------------
@@ -296,7 +296,7 @@ TEST(KesAutoEvent, HasNoOwnerAnotherThreadMayUnlock) {
 
 TEST(KesAutoEvent, CountsStayExactUnderFourThreads) {
     CKesAutoEvent gate;
-    EXPECT_EQ(count_under_lock(gate, kIncrements / 10), 4 * (kIncrements / 10));
+    EXPECT_EQ(count_under_lock(gate, kKernelIncrements), 4 * kKernelIncrements);
 }
 
 }  // namespace

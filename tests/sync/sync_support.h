@@ -22,6 +22,10 @@ constexpr int kIncrements = 5000;
 #else
 constexpr int kIncrements = 100000;
 #endif
+// For the kernel-backed lockables: under contention each hand-off wakes a
+// sleeping thread (several microseconds), so the full count would take
+// seconds per lockable while a broken lock loses updates within far fewer.
+constexpr int kKernelIncrements = kIncrements / 4;
 
 // Waits (up to 10 s) until `count` threads wait on the kernel object behind
 // `handle`; true when they do.
