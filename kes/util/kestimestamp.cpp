@@ -1,11 +1,10 @@
 #include <kes/util/kestimestamp.h>
 
 #include <host/time.h>
+#include <kes/util/internal/kestimestring.h>
 
 #include <cmath>
 #include <cstdint>
-#include <cstdio>
-#include <ctime>
 #include <limits>
 
 const LONG CKesTimestamp::NSECS_PER_SEC;
@@ -293,53 +292,12 @@ std::ostream& operator<<(std::ostream& theStream, const CKesTimestamp& theTimest
 
 namespace CKesTime {
 
-namespace {
-
-// The UTC reading moved by `minutes`, through the C library's calendar.
-bool shift_minutes(const SYSTEMTIME& utc, LONG minutes, std::tm& shifted) {
-    std::tm broken{};
-    broken.tm_year = utc.wYear - 1900;
-    broken.tm_mon = utc.wMonth - 1;
-    broken.tm_mday = utc.wDay;
-    broken.tm_hour = utc.wHour;
-    broken.tm_min = utc.wMinute;
-    broken.tm_sec = utc.wSecond;
-    std::time_t seconds = ::timegm(&broken) + static_cast<std::time_t>(minutes) * 60;
-    return ::gmtime_r(&seconds, &shifted) != nullptr;
-}
-
-// The offset in force: the base bias plus the extra bias of the time now kept.
-LONG bias_in_force(const TIME_ZONE_INFORMATION& zone, DWORD which) {
-    if (which == TIME_ZONE_ID_DAYLIGHT)
-        return zone.Bias + zone.DaylightBias;
-    if (which == TIME_ZONE_ID_STANDARD)
-        return zone.Bias + zone.StandardBias;
-    return zone.Bias;
-}
-
-}  // namespace
-
 host::wstring GetCurrentTimeString() {
     SYSTEMTIME utc;
     GetSystemTime(&utc);
     TIME_ZONE_INFORMATION zone;
     DWORD which = GetTimeZoneInformation(&zone);
-    char text[64];
-    std::tm local{};
-    if (which == TIME_ZONE_ID_INVALID || !shift_minutes(utc, -bias_in_force(zone, which), local)) {
-        std::snprintf(text, sizeof text, "%4.4d-%2.2d-%2.2dT%2.2d:%2.2d:%2.2d", utc.wYear,
-                      utc.wMonth, utc.wDay, utc.wHour, utc.wMinute, utc.wSecond);
-        return widen(text);
-    }
-    // Local time = UTC - bias, so a zone west of Greenwich (bias > 0) has a
-    // negative offset.
-    std::int64_t bias = bias_in_force(zone, which);
-    std::int64_t magnitude = bias < 0 ? -bias : bias;
-    std::snprintf(text, sizeof text, "%4.4d-%2.2d-%2.2dT%2.2d:%2.2d:%2.2d%s%2.2d%2.2d",
-                  local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour,
-                  local.tm_min, local.tm_sec, bias > 0 ? "-" : "+",
-                  static_cast<int>(magnitude / 60), static_cast<int>(magnitude % 60));
-    return widen(text);
+    return widen(kes_detail::FormatTimeString(utc, which, zone).c_str());
 }
 
 }  // namespace CKesTime

@@ -115,12 +115,13 @@ KES_API std::ostream& operator<<(std::ostream& theStream, const CKesTimestamp& t
 
 namespace CKesTime {
 
-// The current time as ISO 8601 text with the zone's offset:
-// "YYYY-MM-DDThh:mm:ss" on the local wall clock followed by "+hhmm" or
-// "-hhmm", the offset in force now (daylight time included), so that the text
-// names the current instant: "2024-07-01T08:00:00-0400" in US Eastern summer
-// time. When the zone cannot be read the text is the UTC date and time alone,
-// 19 characters without an offset.
+// The current time as ISO 8601-shaped text: "YYYY-MM-DDThh:mm:ss" of the UTC
+// clock followed by the machine zone's base offset, "+hhmm" or "-hhmm"
+// ("2024-07-01T12:00:00-0500" on a US Eastern machine). The digits are always
+// UTC, never the local wall clock; the suffix says which zone the machine is
+// in, by its standard-time offset whatever the season (US Eastern time gives
+// -0500 in summer too), and is not the offset of the digits. When the zone
+// cannot be read the text is the 19-character UTC date and time alone.
 KES_API host::wstring GetCurrentTimeString();
 
 }  // namespace CKesTime

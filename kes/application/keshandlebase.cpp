@@ -1,0 +1,51 @@
+#include <kes/application/keshandlebase.h>
+
+#include <kes/error/keserror.h>
+#include <kes/sync/kescriticalsection.h>
+#include <kes/sync/keslock.h>
+
+#include <ostream>
+
+namespace {
+
+constexpr LONG kLastHandle = 0x7FFFFFFF;
+
+// Built at library load, destroyed at unload.
+CKesCriticalSection theHandleLock;
+// The handle the next GetHandle hands out; 0 once they are used up.
+LONG theNextHandle = 1;  // guarded by theHandleLock
+
+}  // namespace
+
+LONG CKesHandleBase::GetHandle(LONG* pHandle) {
+    bool exhausted = false;
+    {
+        CKesLock lock(&theHandleLock);
+        if (theNextHandle == 0) {
+            exhausted = true;
+        } else if (pHandle != nullptr) {
+            *pHandle = theNextHandle;
+            theNextHandle = theNextHandle == kLastHandle ? 0 : theNextHandle + 1;
+        }
+    }
+    // Reported outside the lock: a report may take a while (the event log,
+    // the error-message server) and other callers need not wait for it.
+    if (exhausted) {
+        std::ostream& stream = KesMakeErrorStream();
+        stream << "The system has run out of handles";
+        return KesRaiseError(KES_E_OUT_OF_HANDLES, stream, KES_SOURCE_FILE, __LINE__);
+    }
+    KES_ASSERT(pHandle != 0);
+    if (pHandle == nullptr)
+        return E_POINTER;
+    return S_OK;
+}
+
+LONG CKesHandleBase::ReserveHandle(LONG handle) {
+    CKesLock lock(&theHandleLock);
+    // An exhausted allocator stays exhausted; past the last handle there is
+    // no next one (handle + 1 would overflow).
+    if (theNextHandle != 0 && theNextHandle <= handle)
+        theNextHandle = handle == kLastHandle ? 0 : handle + 1;
+    return S_OK;
+}
