@@ -1,0 +1,247 @@
+// One observer subscribed several times to one notifier, with subscriptions
+// removed from inside a pass: the pass visits exactly the subscriptions that
+// are still present when it reaches them, and never one that was removed.
+#include "observer_support.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+
+namespace {
+
+using namespace obstest;
+
+class MultiSub : public ::testing::Test {
+  protected:
+    CallLog log;
+    Nothing x{"x", log}, o{"o", log}, y{"y", log};
+    Notifier notifier;
+    Notifier elsewhere;  // holds o's embedded atom where a case needs it
+
+    void TearDown() override {
+        for (Nothing* r : {&x, &o, &y})
+            r->reset();
+    }
+    void Twice() {
+        log.clear();
+        for (Nothing* r : {&x, &o, &y})
+            r->script = nullptr;
+        notifier.notify();
+    }
+};
+
+// The list is x, e1, e2 (o's embedded atom serves another notifier). x takes
+// one subscription of o away: o's newest one, e2, which is not the one the
+// pass visits next. o is still called once, through e1.
+TEST_F(MultiSub, RemovingANewerSubscriptionThanTheNextOne) {
+    elsewhere.subscribe(&o);
+    for (Nothing* r : {&x, &o, &o})
+        notifier.subscribe(r);
+    x.script = [this](int) { notifier.unsubscribe(&o); };
+    notifier.notify();
+    EXPECT_EQ(log, (CallLog{"x", "o"}));
+    Twice();
+    EXPECT_EQ(log, (CallLog{"x", "o"}));
+}
+
+// The list is x, e, a: o's embedded atom a was freed and reused after its
+// element e. Unsubscribing removes a (the embedded atom first), while the
+// pass is about to visit e.
+TEST_F(MultiSub, RemovingTheReusedEmbeddedAtomBehindTheNextOne) {
+    for (Nothing* r : {&x, &o, &o})
+        notifier.subscribe(r);
+    notifier.unsubscribe(&o);  // frees the embedded atom: x, e
+    notifier.subscribe(&o);    // x, e, a
+    x.script = [this](int) { notifier.unsubscribe(&o); };
+    notifier.notify();
+    EXPECT_EQ(log, (CallLog{"x", "o"}));
+    Twice();
+    EXPECT_EQ(log, (CallLog{"x", "o"}));
+}
+
+// o, called through e1, unsubscribes itself once: its newest subscription e2,
+// the one the pass would visit next, goes; y follows.
+TEST_F(MultiSub, RemovingOnesOwnNextSubscription) {
+    elsewhere.subscribe(&o);
+    for (Nothing* r : {&o, &o, &y})
+        notifier.subscribe(r);
+    o.script = [this](int n) {
+        if (n == 1)
+            notifier.unsubscribe(&o);
+    };
+    notifier.notify();
+    EXPECT_EQ(log, (CallLog{"o", "y"}));
+    Twice();
+    EXPECT_EQ(log, (CallLog{"o", "y"}));
+}
+
+// o takes away both of its subscriptions on its first call.
+TEST_F(MultiSub, RemovingAllOfOnesSubscriptions) {
+    for (Nothing* r : {&o, &o, &y})
+        notifier.subscribe(r);
+    o.script = [this](int n) {
+        if (n == 1) {
+            notifier.unsubscribe(&o);
+            notifier.unsubscribe(&o);
+        }
+    };
+    notifier.notify();
+    EXPECT_EQ(log, (CallLog{"o", "y"}));
+    Twice();
+    EXPECT_EQ(log, (CallLog{"y"}));
+}
+
+TEST_F(MultiSub, ResettingAnObserverWithThreeSubscriptionsAhead) {
+    for (Nothing* r : {&x, &o, &o, &o, &y})
+        notifier.subscribe(r);
+    x.script = [this](int) { o.reset(); };
+    notifier.notify();
+    EXPECT_EQ(log, (CallLog{"x", "y"}));
+}
+
+TEST_F(MultiSub, EachSubscriptionIsOneCallAndNeedsOneUnsubscription) {
+    for (Nothing* r : {&o, &x, &o})
+        notifier.subscribe(r);
+    notifier.notify();
+    EXPECT_EQ(log, (CallLog{"o", "x", "o"}));
+    notifier.unsubscribe(&o);  // the embedded atom, at the head
+    Twice();
+    EXPECT_EQ(log, (CallLog{"x", "o"}));
+}
+
+// Random scripts over five observers, each possibly subscribed several times
+// to two notifiers: observers subscribe, unsubscribe and reset each other,
+// delete themselves and notify (either notifier) from inside their calls. Every call must
+// reach a live observer with at least one subscription to the calling
+// notifier at that moment (the address sanitizer watches for a pass stepping
+// on a deleted element); after each round a quiet pass must call every
+// subscription exactly once.
+class Tracked : public CKesObserverB<CKesNothing> {
+  public:
+    static constexpr unsigned kAlive = 0xA11FEu;
+    explicit Tracked(std::function<void(Tracked&, const CKesNotifierB*)>& theScript)
+        : myScript(theScript) {}
+    ~Tracked() override {
+        reset();
+        myMagic = 0;
+    }
+    int count(const CKesNotifierB* n) const { return n == myFirst ? myOnFirst : myOnSecond; }
+    void bind(const CKesNotifierB* first) { myFirst = first; }
+    int calls = 0;
+    bool quiet = true;
+
+  protected:
+    void doCall(const void* theData) override {
+        const auto* notifier = static_cast<const CKesNotifierB*>(theData);
+        EXPECT_EQ(myMagic, kAlive);
+        EXPECT_GT(count(notifier), 0);
+        ++calls;
+        if (!quiet)
+            myScript(*this, notifier);
+    }
+
+  private:
+    void doSubscribe(CKesNotifierB& n) override { ++(&n == myFirst ? myOnFirst : myOnSecond); }
+    void doUnsubscribe(CKesNotifierB& n) override {
+        --(&n == myFirst ? myOnFirst : myOnSecond);
+    }
+
+    unsigned myMagic = kAlive;
+    const CKesNotifierB* myFirst = nullptr;
+    int myOnFirst = 0;
+    int myOnSecond = 0;
+    std::function<void(Tracked&, const CKesNotifierB*)>& myScript;
+};
+
+// A notifier whose payload is its own address, so observers know who calls.
+class SelfNotifier : public CKesNotifier<CKesNothing> {
+  public:
+    void fire() const { CKesNotifierB::sendNotification(static_cast<const CKesNotifierB*>(this)); }
+};
+
+TEST(MultiSubRandom, ArbitraryChangesInsidePassesKeepEveryCallValid) {
+    std::mt19937 random(20240611);
+    SelfNotifier notifiers[2];
+    std::function<void(Tracked&, const CKesNotifierB*)> script;
+    std::unique_ptr<Tracked> observers[5];
+    auto make = [&](int i) {
+        observers[i] = std::make_unique<Tracked>(script);
+        observers[i]->bind(&notifiers[0]);
+    };
+    for (int i = 0; i < 5; ++i)
+        make(i);
+    int nestedBudget = 0;
+
+    auto pick = [&](int n) { return static_cast<int>(random() % n); };
+    auto unsubscribeFrom = [&](Tracked& t, SelfNotifier& n) {
+        if (t.count(&n) > 0)
+            n.unsubscribe(&t);
+    };
+    script = [&](Tracked& self, const CKesNotifierB* caller) {
+        SelfNotifier& here = caller == &notifiers[0] ? notifiers[0] : notifiers[1];
+        Tracked& other = *observers[pick(5)];
+        switch (pick(10)) {
+            case 0: here.subscribe(&other); break;
+            case 1: here.subscribe(&self); break;
+            case 2: unsubscribeFrom(other, here); break;
+            case 3: unsubscribeFrom(self, here); break;
+            case 4: other.reset(); break;
+            case 5:
+                if (nestedBudget > 0) {
+                    --nestedBudget;
+                    here.fire();
+                }
+                break;
+            case 6:  // delete oneself and put a fresh observer in its slot
+                for (int i = 0; i < 5; ++i) {
+                    if (observers[i].get() == &self) {
+                        observers[i].release();
+                        delete &self;
+                        make(i);
+                        observers[i]->quiet = false;
+                        return;
+                    }
+                }
+                break;
+            case 7:  // a whole pass of the other notifier inside this call
+                if (nestedBudget > 0) {
+                    --nestedBudget;
+                    (&here == &notifiers[0] ? notifiers[1] : notifiers[0]).fire();
+                }
+                break;
+            default: break;
+        }
+    };
+
+    const int rounds = 3000;
+    for (int round = 0; round < rounds; ++round) {
+        // Random starting subscriptions: 0 to 3 per observer and notifier.
+        for (auto& t : observers)
+            for (auto& n : notifiers)
+                for (int k = pick(4); k > 0; --k)
+                    n.subscribe(t.get());
+        for (auto& t : observers)
+            t->quiet = false;
+        nestedBudget = 3;
+        notifiers[pick(2)].fire();
+        for (auto& t : observers) {
+            t->quiet = true;
+            t->calls = 0;
+        }
+        // Quiet passes: exactly one call per subscription.
+        for (auto& n : notifiers) {
+            n.fire();
+            for (auto& t : observers)
+                ASSERT_EQ(t->calls, t->count(&n)) << "round " << round;
+            for (auto& t : observers)
+                t->calls = 0;
+        }
+        for (auto& t : observers)
+            t->reset();
+        for (auto& n : notifiers)
+            ASSERT_TRUE(n.isEmpty());
+    }
+}
+
+}  // namespace
