@@ -217,6 +217,40 @@ constexpr DWORD REGCLS_MULTIPLEUSE = 1;
 constexpr DWORD REGCLS_MULTI_SEPARATE = 2;
 constexpr DWORD REGCLS_SUSPENDED = 4;
 
+// ---- OLE Automation: variant types and safe-array codes ------------------------
+
+// Element types (VARENUM values). Safe arrays take the scalar types and
+// VT_BSTR; the modifier bits are never valid element types.
+constexpr VARTYPE VT_EMPTY = 0;
+constexpr VARTYPE VT_NULL = 1;
+constexpr VARTYPE VT_I2 = 2;
+constexpr VARTYPE VT_I4 = 3;
+constexpr VARTYPE VT_R4 = 4;
+constexpr VARTYPE VT_R8 = 5;
+constexpr VARTYPE VT_CY = 6;
+constexpr VARTYPE VT_DATE = 7;
+constexpr VARTYPE VT_BSTR = 8;
+constexpr VARTYPE VT_DISPATCH = 9;
+constexpr VARTYPE VT_ERROR = 10;
+constexpr VARTYPE VT_BOOL = 11;
+constexpr VARTYPE VT_VARIANT = 12;
+constexpr VARTYPE VT_UNKNOWN = 13;
+constexpr VARTYPE VT_DECIMAL = 14;
+constexpr VARTYPE VT_I1 = 16;
+constexpr VARTYPE VT_UI1 = 17;
+constexpr VARTYPE VT_UI2 = 18;
+constexpr VARTYPE VT_UI4 = 19;
+constexpr VARTYPE VT_I8 = 20;
+constexpr VARTYPE VT_UI8 = 21;
+constexpr VARTYPE VT_INT = 22;
+constexpr VARTYPE VT_UINT = 23;
+constexpr VARTYPE VT_VECTOR = 0x1000;
+constexpr VARTYPE VT_ARRAY = 0x2000;
+constexpr VARTYPE VT_BYREF = 0x4000;
+
+// An upper bound that does not fit in a LONG.
+constexpr HRESULT DISP_E_OVERFLOW = static_cast<HRESULT>(0x8002000Au);
+
 // ---- Wide text ------------------------------------------------------------------
 
 namespace host {

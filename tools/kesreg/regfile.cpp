@@ -163,6 +163,10 @@ class parser {
         std::string reason;
         if (!parse_key_path(inner, &block.path, &reason))
             return fail(reason);
+        // Lines split at line feeds only, so a lone carriage return can sit
+        // inside one; no key name holds it, and none could be written back.
+        if (inner.find('\r') != wstring::npos)
+            return fail("carriage return in the key path");
         m_blocks->push_back(std::move(block));
         return true;
     }
@@ -203,6 +207,8 @@ class parser {
             pos = 0;
             if (!quoted(text, &pos, &value.name))
                 return false;
+            if (value.name.find('\r') != wstring::npos)
+                return fail("carriage return in the value name");
         }
         while (pos < text.size() && is_space(text[pos]))
             ++pos;

@@ -84,7 +84,10 @@ bool parse_key_path(const wstring& text, key_path* out, std::string* reason) {
                                      "' (use HKLM, HKEY_LOCAL_MACHINE, HKCR or HKEY_CLASSES_ROOT)";
         return false;
     }
-    if (!below.empty() && (below.front() == '\\' || below.find(ascii("\\\\")) != wstring::npos)) {
+    // One trailing backslash was dropped above; another one left at the end
+    // is an empty last level, as a doubled one is inside.
+    if (!below.empty() && (below.front() == '\\' || below.back() == '\\' ||
+                           below.find(ascii("\\\\")) != wstring::npos)) {
         *reason = "the key path has an empty level";
         return false;
     }

@@ -1,0 +1,34 @@
+// Points the process at an empty store directory: the failures these tests
+// provoke are reported to the event log, which must not be the user's.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+
+namespace {
+
+class EmptyStore : public ::testing::Environment {
+  public:
+    void SetUp() override {
+        std::string pattern =
+            (std::filesystem::temp_directory_path() / "kesautomation-XXXXXX").string();
+        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
+        m_Home = pattern;
+        setenv("KES_HOME", m_Home.c_str(), 1);
+        unsetenv("DOV_HALT_ASSERTIONS");
+        unsetenv("DOV_LOG_ERRORS");
+    }
+    void TearDown() override {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_Home, ignored);
+    }
+
+  private:
+    std::string m_Home;
+};
+
+[[maybe_unused]] ::testing::Environment* const g_store =
+    ::testing::AddGlobalTestEnvironment(new EmptyStore);
+
+}  // namespace
