@@ -430,7 +430,7 @@ class store {
         return m_connection != nullptr;
     }
 
-    store* const m_predecessor;  // the parent's store, kept reachable in a child
+    [[maybe_unused]] store* const m_predecessor;  // the parent's store, kept reachable in a child
 
     std::mutex m_mutex;
     std::condition_variable m_batch_done;  // a batch finished; m_writing may be clear
