@@ -16,12 +16,42 @@
 #include <kes/sync/kesevent.h>
 #include <kes/sync/keslock.h>
 #include <kes/sync/kesmutex.h>
+#include <kes/sync/kesrwmutex.h>
 #include <kes/sync/kessemaphore.h>
+#include <kes/sync/kestoken.h>
+
+// Threads.
+#include <kes/thread/kesthread.h>
+
+// Observers and notifiers.
+#include <kes/observer/kesgatednotifierb.h>
+#include <kes/observer/kesnotifierb.h>
+#include <kes/observer/kesobserverab.h>
+#include <kes/observer/mykescallbackatom.h>
+#include <kes/observer/mykescallbackelement.h>
 
 // Values.
+#include <kes/util/kesenumconverterbc.h>
 #include <kes/util/kestimestamp.h>
 
-// Application services.
+// Automation data.
+#include <kes/types/kesbstr.h>
+#include <kes/types/kessafearray.h>
+
+// The configuration registry.
+#include <kes/registrar/kesenumerator.h>
+#include <kes/registrar/kesinterfaceregistrar.h>
+#include <kes/registrar/kesparameterregistrar.h>
+#include <kes/registrar/kespluginregistrar.h>
+#include <kes/registrar/kesregistrar.h>
+
+// Application services and the tester proxies.
+#include <kes/application/keseventsink.h>
+#include <kes/application/keshandlebase.h>
+#include <kes/application/kesipaddress.h>
+#include <kes/application/kesmacaddress.h>
+#include <kes/application/kesportselector.h>
+#include <kes/application/kestestcontroller.h>
 #include <kes/application/kestestsession.h>
 
 // The unit-test harness.

@@ -15,6 +15,13 @@ TEST(Umbrella, BringsInEverySubsystem) {
     EXPECT_TRUE((std::is_class<CKesException>::value));
     EXPECT_TRUE((std::is_class<CKesTimestamp>::value));
     EXPECT_TRUE((std::is_class<KesTestComponentBC>::value));
+    EXPECT_TRUE((std::is_base_of<ILockable, CKesRwMutex>::value));
+    EXPECT_TRUE((std::is_class<CKesThread>::value));
+    EXPECT_TRUE((std::is_class<CKesNotifierB>::value));
+    EXPECT_TRUE((std::is_class<CKesBstr>::value));
+    EXPECT_TRUE((std::is_class<CKesRegistrar>::value));
+    EXPECT_TRUE((std::is_class<CKesIpAddress>::value));
+    EXPECT_TRUE((std::is_class<CKesPortSelector>::value));
 }
 
 }  // namespace
