@@ -4,13 +4,25 @@
 // SQLite insert of the same row in its own transaction into a database of
 // the same layout and journal settings (WAL, synchronous=NORMAL); and
 // `ReportEventW` from one thread against two threads (total records per
-// second). See docs/performance.md for the command and the targets.
+// second).
+//
+// Raising: `KesRaiseError` of one code with a caller's text, console tracing
+// off and DOV_LOG_ERRORS absent, the error-message server in process, against
+// `snprintf` of the same report text into a stack buffer (the cost of
+// composing the text, which is what the report needs at least).
+//
+// See docs/performance.md for the command and the targets.
+#include <host/com.h>
 #include <host/eventlog.h>
+#include <kes/error/keserror.h>
+#include <pellib/peltrace.h>
+#include <tester/errorserver.h>
 
 #include <benchmark/benchmark.h>
 
 #include <sqlite3.h>
 
+#include <cstdio>
 #include <cstdlib>
 #include <string>
 
@@ -116,6 +128,79 @@ void BM_EventLog_SqliteInsertBaseline(benchmark::State& state) {
     state.SetItemsProcessed(state.iterations());
 }
 BENCHMARK(BM_EventLog_SqliteInsertBaseline)->UseRealTime();
+
+// ---- Raising ---------------------------------------------------------------
+
+const LONG kRaisedCode = KES_E_NOT_FOUND;
+const char* const kRaisedFile = "kes/util/kesenumconverterbc";
+const int kRaisedLine = 45;
+const char* const kRaisedText = "Enum not found in symbol table";
+
+// COM on the benchmark thread, the simulated server registered, the "errors"
+// pattern off and DOV_LOG_ERRORS absent: the path a quiet production
+// process takes. Undone when the benchmark ends.
+class QuietRaising {
+  public:
+    explicit QuietRaising(benchmark::State& state) {
+        scratch_directory();
+        ::unsetenv("DOV_LOG_ERRORS");
+        ::unsetenv("DOV_HALT_ASSERTIONS");
+        pelTraceEnable("kes.errors", false);
+        m_com = SUCCEEDED(CoInitializeEx(nullptr, COINIT_MULTITHREADED));
+        m_server = m_com && tester::RegisterErrorServer() == S_OK;
+        if (!m_server)
+            state.SkipWithError("cannot register the error-message server");
+    }
+    ~QuietRaising() {
+        if (m_server)
+            tester::RevokeErrorServer();
+        if (m_com)
+            CoUninitialize();
+    }
+    QuietRaising(const QuietRaising&) = delete;
+    QuietRaising& operator=(const QuietRaising&) = delete;
+
+  private:
+    bool m_com = false;
+    bool m_server = false;
+};
+
+void BM_Raise_KesRaiseError(benchmark::State& state) {
+    QuietRaising quiet(state);
+    for (auto _ : state) {
+        LONG code = KesRaiseError(kRaisedCode, kRaisedText, kRaisedFile, kRaisedLine);
+        benchmark::DoNotOptimize(code);
+    }
+}
+BENCHMARK(BM_Raise_KesRaiseError);
+
+// The stream overload, as the library itself raises.
+void BM_Raise_KesRaiseErrorStream(benchmark::State& state) {
+    QuietRaising quiet(state);
+    for (auto _ : state) {
+        std::ostream& stream = KesMakeErrorStream();
+        stream << kRaisedText;
+        LONG code = KesRaiseError(kRaisedCode, stream, kRaisedFile, kRaisedLine);
+        benchmark::DoNotOptimize(code);
+    }
+}
+BENCHMARK(BM_Raise_KesRaiseErrorStream);
+
+// The baseline: the same report text, message included, composed with snprintf.
+void BM_Raise_SnprintfBaseline(benchmark::State& state) {
+    const std::string message = tester::StandardMessage(kRaisedCode);
+    const char* code_text = message.c_str();
+    benchmark::DoNotOptimize(code_text);
+    char report[512];
+    for (auto _ : state) {
+        int length = std::snprintf(report, sizeof report, "Error 0x%x in %s, line %d:\r\n%s%s",
+                                   static_cast<unsigned>(kRaisedCode), kRaisedFile, kRaisedLine,
+                                   code_text, kRaisedText);
+        benchmark::DoNotOptimize(length);
+        benchmark::DoNotOptimize(report);
+    }
+}
+BENCHMARK(BM_Raise_SnprintfBaseline);
 
 }  // namespace
 
