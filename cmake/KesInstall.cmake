@@ -31,6 +31,11 @@ install(FILES ${CMAKE_BINARY_DIR}/kesConfig.cmake
               ${CMAKE_BINARY_DIR}/kesConfigVersion.cmake
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/cmake/kes)
 
+# The prefix is found from the .pc file's own place, so that an install to any
+# --prefix gives the right flags.
+file(RELATIVE_PATH KES_PC_TO_PREFIX
+     "${CMAKE_INSTALL_PREFIX}/${CMAKE_INSTALL_LIBDIR}/pkgconfig" "${CMAKE_INSTALL_PREFIX}")
+string(REGEX REPLACE "/$" "" KES_PC_TO_PREFIX "${KES_PC_TO_PREFIX}")
 configure_file(${PROJECT_SOURCE_DIR}/cmake/kes.pc.in ${CMAKE_BINARY_DIR}/kes.pc @ONLY)
 install(FILES ${CMAKE_BINARY_DIR}/kes.pc
         DESTINATION ${CMAKE_INSTALL_LIBDIR}/pkgconfig)
