@@ -26,11 +26,11 @@ void BytesToUnits(const std::string& theBytes) {
         // One unit short is refused.
         FUZZ_CHECK(MultiByteToWideChar(CP_UTF8, 0, theBytes.data(), length, units.data(),
                                        needed - 1) == 0);
-        FUZZ_CHECK(MultiByteToWideChar(CP_UTF8, 0, theBytes.data(), length, units.data(),
-                                       needed) == needed);
+        FUZZ_CHECK(MultiByteToWideChar(CP_UTF8, 0, theBytes.data(), length, units.data(), needed) ==
+                   needed);
     }
-    int strict = MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, theBytes.data(), length,
-                                     nullptr, 0);
+    int strict =
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, theBytes.data(), length, nullptr, 0);
     bool hasReplacement = false;
     for (WCHAR unit : units)
         hasReplacement = hasReplacement || unit == kReplacement;
@@ -41,8 +41,8 @@ void BytesToUnits(const std::string& theBytes) {
     }
     FUZZ_CHECK(strict == needed);
     // Valid text comes back byte for byte.
-    int back = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, units.data(), needed, nullptr,
-                                   0, nullptr, nullptr);
+    int back = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, units.data(), needed, nullptr, 0,
+                                   nullptr, nullptr);
     FUZZ_CHECK(back == length);
     std::string bytes(static_cast<std::size_t>(back), '\0');
     FUZZ_CHECK(WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, units.data(), needed,
@@ -55,8 +55,8 @@ void BytesToUnits(const std::string& theBytes) {
 
 void UnitsToBytes(const host::wstring& theUnits) {
     int length = static_cast<int>(theUnits.size());
-    int needed = WideCharToMultiByte(CP_UTF8, 0, theUnits.data(), length, nullptr, 0, nullptr,
-                                     nullptr);
+    int needed =
+        WideCharToMultiByte(CP_UTF8, 0, theUnits.data(), length, nullptr, 0, nullptr, nullptr);
     FUZZ_CHECK(needed >= length && needed <= 3 * length);
     std::string bytes(static_cast<std::size_t>(needed), '\0');
     FUZZ_CHECK(WideCharToMultiByte(CP_UTF8, 0, theUnits.data(), length, bytes.data(), needed,
@@ -64,8 +64,8 @@ void UnitsToBytes(const host::wstring& theUnits) {
     std::string library = KesWideToAnsiString(theUnits.data(), theUnits.size());
     FUZZ_CHECK(library == bytes);
     // The result is always valid UTF-8: lone surrogates became U+FFFD.
-    FUZZ_CHECK(MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), needed, nullptr,
-                                   0) > 0);
+    FUZZ_CHECK(
+        MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, bytes.data(), needed, nullptr, 0) > 0);
     // Into a fixed buffer: terminated, and empty when it does not fit.
     std::vector<char> small(8, 'x');
     host::wstring terminated(theUnits.c_str());

@@ -37,8 +37,8 @@ inline host::wstring WideText(const std::uint8_t* data, std::size_t size) {
 
 }  // namespace fuzzing
 
-#define FUZZ_CHECK(condition)                                   \
-    do {                                                        \
-        if (!(condition))                                       \
-            ::fuzzing::Fail(#condition, __FILE__, __LINE__);    \
+#define FUZZ_CHECK(condition)                                \
+    do {                                                     \
+        if (!(condition))                                    \
+            ::fuzzing::Fail(#condition, __FILE__, __LINE__); \
     } while (0)

@@ -39,9 +39,8 @@ __attribute__((noinline)) void lock_slow(CRITICAL_SECTION* section, DWORD self) 
     std::atomic<std::uint32_t>& word = section->LockWord;
     for (int round = 0; round < kSpinRounds; ++round) {
         std::uint32_t state = word.load(std::memory_order_relaxed);
-        if (state == kFree &&
-            word.compare_exchange_weak(state, kOwned, std::memory_order_acquire,
-                                       std::memory_order_relaxed)) {
+        if (state == kFree && word.compare_exchange_weak(state, kOwned, std::memory_order_acquire,
+                                                         std::memory_order_relaxed)) {
             take_ownership(section, self);
             return;
         }
@@ -87,9 +86,10 @@ void EnterCriticalSection(LPCRITICAL_SECTION section) {
         return;
     }
     std::uint32_t expected = kFree;
-    if (__builtin_expect(!section->LockWord.compare_exchange_strong(
-                             expected, kOwned, std::memory_order_acquire, std::memory_order_relaxed),
-                         0))
+    if (__builtin_expect(
+            !section->LockWord.compare_exchange_strong(expected, kOwned, std::memory_order_acquire,
+                                                       std::memory_order_relaxed),
+            0))
         return lock_slow(section, self);
     take_ownership(section, self);
 }
@@ -117,8 +117,8 @@ void LeaveCriticalSection(LPCRITICAL_SECTION section) {
     if (--section->RecursionCount != 0)
         return;
     section->OwningThread.store(0, std::memory_order_relaxed);
-    if (__builtin_expect(
-            section->LockWord.exchange(kFree, std::memory_order_release) == kContended, 0))
+    if (__builtin_expect(section->LockWord.exchange(kFree, std::memory_order_release) == kContended,
+                         0))
         wake_one(section);
 }
 

@@ -4,6 +4,10 @@ namespace {
 thread_local DWORD tLastError = ERROR_SUCCESS;
 }
 
-DWORD GetLastError() { return tLastError; }
+DWORD GetLastError() {
+    return tLastError;
+}
 
-void SetLastError(DWORD code) { tLastError = code; }
+void SetLastError(DWORD code) {
+    tLastError = code;
+}

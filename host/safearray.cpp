@@ -28,30 +28,30 @@ Header* header_of(SAFEARRAY* array) {
 // Bytes per element of a type that arrays may hold; 0 for any other.
 ULONG element_size(VARTYPE vt) {
     switch (vt) {
-    case VT_I1:
-    case VT_UI1:
-        return 1;
-    case VT_I2:
-    case VT_UI2:
-    case VT_BOOL:
-        return 2;
-    case VT_I4:
-    case VT_UI4:
-    case VT_INT:
-    case VT_UINT:
-    case VT_ERROR:
-    case VT_R4:
-        return 4;
-    case VT_R8:
-    case VT_CY:
-    case VT_DATE:
-    case VT_I8:
-    case VT_UI8:
-        return 8;
-    case VT_BSTR:
-        return sizeof(BSTR);
-    default:
-        return 0;
+        case VT_I1:
+        case VT_UI1:
+            return 1;
+        case VT_I2:
+        case VT_UI2:
+        case VT_BOOL:
+            return 2;
+        case VT_I4:
+        case VT_UI4:
+        case VT_INT:
+        case VT_UINT:
+        case VT_ERROR:
+        case VT_R4:
+            return 4;
+        case VT_R8:
+        case VT_CY:
+        case VT_DATE:
+        case VT_I8:
+        case VT_UI8:
+            return 8;
+        case VT_BSTR:
+            return sizeof(BSTR);
+        default:
+            return 0;
     }
 }
 
@@ -266,8 +266,8 @@ HRESULT SafeArrayLock(SAFEARRAY* array) {
     do {
         if (locks == 0xFFFFFFFFu)
             return E_UNEXPECTED;
-    } while (!__atomic_compare_exchange_n(&array->cLocks, &locks, locks + 1, true,
-                                          __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE));
+    } while (!__atomic_compare_exchange_n(&array->cLocks, &locks, locks + 1, true, __ATOMIC_ACQ_REL,
+                                          __ATOMIC_ACQUIRE));
     return S_OK;
 }
 
@@ -278,8 +278,8 @@ HRESULT SafeArrayUnlock(SAFEARRAY* array) {
     do {
         if (locks == 0)
             return E_UNEXPECTED;
-    } while (!__atomic_compare_exchange_n(&array->cLocks, &locks, locks - 1, true,
-                                          __ATOMIC_ACQ_REL, __ATOMIC_ACQUIRE));
+    } while (!__atomic_compare_exchange_n(&array->cLocks, &locks, locks - 1, true, __ATOMIC_ACQ_REL,
+                                          __ATOMIC_ACQUIRE));
     return S_OK;
 }
 

@@ -1,8 +1,8 @@
 #include <host/store.h>
 
+#include <sys/stat.h>
 #include <cerrno>
 #include <cstdlib>
-#include <sys/stat.h>
 
 namespace host {
 namespace {
@@ -15,9 +15,11 @@ const char* non_empty_env(const char* name) {
 // mkdir -p: creates each missing component; an existing directory is fine.
 bool make_directories(const std::string& path) {
     for (std::size_t pos = 1; pos <= path.size(); ++pos) {
-        if (pos != path.size() && path[pos] != '/') continue;
+        if (pos != path.size() && path[pos] != '/')
+            continue;
         std::string prefix = path.substr(0, pos);
-        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST) return false;
+        if (::mkdir(prefix.c_str(), 0700) != 0 && errno != EEXIST)
+            return false;
     }
     struct stat info;
     return ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -36,7 +38,8 @@ std::string store_directory() {
     } else {
         return std::string();
     }
-    while (dir.size() > 1 && dir.back() == '/') dir.pop_back();
+    while (dir.size() > 1 && dir.back() == '/')
+        dir.pop_back();
     return make_directories(dir) ? dir : std::string();
 }
 

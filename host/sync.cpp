@@ -15,7 +15,7 @@ namespace {
 // ---- The three object kinds ------------------------------------------------------
 
 class mutex_object final : public kernel_object {
-public:
+  public:
     static const object_kind kind_tag;
     mutex_object() : kernel_object(kind_tag) {}
 
@@ -54,7 +54,7 @@ public:
         return true;
     }
 
-private:
+  private:
     // All guarded by the object's lock. A reference, not a raw pointer: a
     // thread's state must not be mistaken for a new thread's at the same
     // address while the mutex still names it.
@@ -65,7 +65,7 @@ private:
 const object_kind mutex_object::kind_tag{"mutex"};
 
 class semaphore_object final : public kernel_object {
-public:
+  public:
     static const object_kind kind_tag;
     semaphore_object(LONG count, LONG maximum)
         : kernel_object(kind_tag), m_count(count), m_maximum(maximum) {}
@@ -86,14 +86,14 @@ public:
         return ERROR_SUCCESS;
     }
 
-private:
+  private:
     LONG m_count;          // guarded by the object's lock; 0..m_maximum
     const LONG m_maximum;  // > 0
 };
 const object_kind semaphore_object::kind_tag{"semaphore"};
 
 class event_object final : public kernel_object {
-public:
+  public:
     static const object_kind kind_tag;
     event_object(bool manual, bool signalled)
         : kernel_object(kind_tag), m_manual(manual), m_signalled(signalled) {}
@@ -118,7 +118,7 @@ public:
         reset();
     }
 
-private:
+  private:
     const bool m_manual;
     bool m_signalled;  // guarded by the object's lock
 };
@@ -214,8 +214,7 @@ BOOL ReleaseMutex(HANDLE handle) {
     return released ? TRUE : host::fail(ERROR_NOT_OWNER);
 }
 
-HANDLE CreateSemaphoreW(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCount,
-                        LPCWSTR name) {
+HANDLE CreateSemaphoreW(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCount, LPCWSTR name) {
     if (maximumCount <= 0 || initialCount < 0 || initialCount > maximumCount) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return nullptr;
@@ -226,8 +225,7 @@ HANDLE CreateSemaphoreW(LPSECURITY_ATTRIBUTES, LONG initialCount, LONG maximumCo
 }
 
 BOOL ReleaseSemaphore(HANDLE handle, LONG releaseCount, LPLONG previousCount) {
-    std::shared_ptr<semaphore_object> semaphore =
-        host::handle_lookup_as<semaphore_object>(handle);
+    std::shared_ptr<semaphore_object> semaphore = host::handle_lookup_as<semaphore_object>(handle);
     if (!semaphore)
         return FALSE;
     if (releaseCount <= 0)
@@ -277,8 +275,7 @@ DWORD WaitForSingleObject(HANDLE handle, DWORD milliseconds) {
     return host::wait_for_objects(1, &handle, false, milliseconds);
 }
 
-DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll,
-                             DWORD milliseconds) {
+DWORD WaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL waitAll, DWORD milliseconds) {
     return host::wait_for_objects(count, handles, waitAll != FALSE, milliseconds);
 }
 

@@ -74,8 +74,8 @@ HOST_API BOOL ReleaseSemaphore(HANDLE semaphore, LONG releaseCount, LPLONG previ
 
 // A new event, manual-reset when `manualReset` is true, signalled when
 // `initialState` is true.
-HOST_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset,
-                             BOOL initialState, LPCWSTR name);
+HOST_API HANDLE CreateEventW(LPSECURITY_ATTRIBUTES attributes, BOOL manualReset, BOOL initialState,
+                             LPCWSTR name);
 
 // Signals the event: a manual-reset event releases all its waiters and stays
 // signalled; an auto-reset event releases one waiter, or stays signalled

@@ -54,7 +54,7 @@ namespace {
 enum class run_state { running, exiting, stopping };
 
 class thread_object final : public kernel_object {
-public:
+  public:
     static const object_kind kind_tag;
     thread_object() : kernel_object(kind_tag) {}
 
@@ -138,11 +138,10 @@ std::vector<pthread_t>& reap_list() {
 void reap_self_stopped() {
     std::lock_guard<std::mutex> lock(reap_mutex());
     std::vector<pthread_t>& list = reap_list();
-    list.erase(std::remove_if(list.begin(), list.end(),
-                              [](pthread_t thread) {
-                                  return ::pthread_tryjoin_np(thread, nullptr) == 0;
-                              }),
-               list.end());
+    list.erase(
+        std::remove_if(list.begin(), list.end(),
+                       [](pthread_t thread) { return ::pthread_tryjoin_np(thread, nullptr) == 0; }),
+        list.end());
 }
 
 // In a forked child the listed threads never existed; joining them would
@@ -226,8 +225,8 @@ void wait_gone(thread_object& record) {
         if (value == 0)
             break;
         timespec pause{0, 50 * 1000 * 1000};
-        ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&record.m_gone), FUTEX_WAIT,
-                  value, &pause, nullptr, 0);
+        ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&record.m_gone), FUTEX_WAIT, value,
+                  &pause, nullptr, 0);
     }
     // The stack stays mapped: the C library never learns the thread is gone.
     ::pthread_detach(record.m_pthread);

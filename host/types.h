@@ -125,8 +125,12 @@ constexpr HRESULT DISP_E_BADVARTYPE = static_cast<HRESULT>(0x80020008u);
 constexpr HRESULT DISP_E_BADINDEX = static_cast<HRESULT>(0x8002000Bu);
 constexpr HRESULT DISP_E_ARRAYISLOCKED = static_cast<HRESULT>(0x8002000Du);
 
-constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
-constexpr bool FAILED(HRESULT hr) { return hr < 0; }
+constexpr bool SUCCEEDED(HRESULT hr) {
+    return hr >= 0;
+}
+constexpr bool FAILED(HRESULT hr) {
+    return hr < 0;
+}
 // Wraps a Win32 error code as a result code (facility WIN32).
 constexpr HRESULT HRESULT_FROM_WIN32(DWORD code) {
     return static_cast<LONG>(code) <= 0
@@ -265,7 +269,8 @@ template <std::size_t N>
 struct WideLiteral {
     WCHAR text[N];
     constexpr explicit WideLiteral(const char16_t (&source)[N]) : text() {
-        for (std::size_t i = 0; i < N; ++i) text[i] = source[i];
+        for (std::size_t i = 0; i < N; ++i)
+            text[i] = source[i];
     }
 };
 }  // namespace detail
@@ -273,8 +278,8 @@ struct WideLiteral {
 }  // namespace host
 
 // OLESTR("abc"): a terminated `const WCHAR*` with static storage duration.
-#define OLESTR(literal)                                                        \
-    ([]() -> const WCHAR* {                                                    \
-        static constexpr ::host::detail::WideLiteral kLiteral(u"" literal);   \
-        return kLiteral.text;                                                  \
+#define OLESTR(literal)                                                     \
+    ([]() -> const WCHAR* {                                                 \
+        static constexpr ::host::detail::WideLiteral kLiteral(u"" literal); \
+        return kLiteral.text;                                               \
     }())

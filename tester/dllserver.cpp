@@ -88,7 +88,8 @@ host::wstring OwnPath() {
 }
 
 LSTATUS SetString(HKEY theKey, const WCHAR* theName, const host::wstring& theText) {
-    return RegSetValueExW(theKey, theName, 0, REG_SZ, reinterpret_cast<const BYTE*>(theText.c_str()),
+    return RegSetValueExW(theKey, theName, 0, REG_SZ,
+                          reinterpret_cast<const BYTE*>(theText.c_str()),
                           static_cast<DWORD>((theText.size() + 1) * sizeof(WCHAR)));
 }
 

@@ -80,8 +80,7 @@ PortSelectorConfig DefaultPortSelectorConfig(int ports) {
 
 PortSelector::PortSelector() : PortSelector(PortSelectorConfig()) {}
 
-PortSelector::PortSelector(PortSelectorConfig config)
-    : m_Events(this), m_GuardEvents(this) {
+PortSelector::PortSelector(PortSelectorConfig config) : m_Events(this), m_GuardEvents(this) {
     for (auto& calls : m_Calls)
         calls.store(0);
     for (auto& result : m_Results)
@@ -172,8 +171,9 @@ HRESULT PortSelector::ListWhere(Keep keep, LONG* count, LONG** ports) const {
         if (keep(port))
             chosen.push_back(&port);
     }
-    std::stable_sort(chosen.begin(), chosen.end(),
-                     [](const PortConfig* a, const PortConfig* b) { return a->number < b->number; });
+    std::stable_sort(chosen.begin(), chosen.end(), [](const PortConfig* a, const PortConfig* b) {
+        return a->number < b->number;
+    });
     std::vector<LONG> handles;
     for (const PortConfig* port : chosen)
         handles.push_back(port->handle);
@@ -328,8 +328,7 @@ HRESULT PortSelector::ReadyToStart() {
     std::lock_guard<std::mutex> hold(m_Lock);
     bool anyReal = std::any_of(m_Config.ports.begin(), m_Config.ports.end(),
                                [](const PortConfig& port) { return !port.dummy; });
-    return Leave(SelectorMethod::ReadyToStart,
-                 m_Config.readyToStart && anyReal ? S_OK : S_FALSE);
+    return Leave(SelectorMethod::ReadyToStart, m_Config.readyToStart && anyReal ? S_OK : S_FALSE);
 }
 
 HRESULT PortSelector::GetSlaveAddress(LONG slave, LONG port, ULONG* ipAddress, ULONG* portNumber,
@@ -384,7 +383,8 @@ HRESULT PortSelector::ListPortsOnSameCpu(LONG port, LONG* count, LONG** ports) {
     if (found == nullptr)
         return E_INVALIDARG;
     LONG cpu = found->cpu;
-    HRESULT hr = ListWhere([cpu](const PortConfig& other) { return other.cpu == cpu; }, count, ports);
+    HRESULT hr =
+        ListWhere([cpu](const PortConfig& other) { return other.cpu == cpu; }, count, ports);
     return Leave(SelectorMethod::ListPortsOnSameCpu, hr);
 }
 
@@ -674,8 +674,9 @@ HRESULT PortSelector::RemovePort(LONG handle) {
     host::ComPtr<IUnknown> object;
     {
         std::lock_guard<std::mutex> hold(m_Lock);
-        auto found = std::find_if(m_Config.ports.begin(), m_Config.ports.end(),
-                                  [handle](const PortConfig& port) { return port.handle == handle; });
+        auto found =
+            std::find_if(m_Config.ports.begin(), m_Config.ports.end(),
+                         [handle](const PortConfig& port) { return port.handle == handle; });
         if (found == m_Config.ports.end())
             return E_INVALIDARG;
         m_Config.ports.erase(found);
@@ -706,8 +707,9 @@ HRESULT PortSelector::ReservePort(LONG port, LONG session) {
             return E_INVALIDARG;
         m_Holders[port] = session;
     }
-    m_GuardEvents.Fire(
-        [port, session](IIntPortSelectorGuardEvents* sink) { sink->OnPortReserved(port, session); });
+    m_GuardEvents.Fire([port, session](IIntPortSelectorGuardEvents* sink) {
+        sink->OnPortReserved(port, session);
+    });
     return S_OK;
 }
 
@@ -777,8 +779,8 @@ LSTATUS ReadPort(HKEY key, PortConfig& port) {
         status = Optional(reg::ReadLong(key, OLESTR("Cpu"), port.cpu));
     if (status == ERROR_SUCCESS)
         status = Optional(reg::ReadLong(key, OLESTR("Type"), port.portType));
-    if (status == ERROR_SUCCESS && (status = Optional(reg::ReadLong(key, OLESTR("Dummy"), flag))) ==
-                                       ERROR_SUCCESS)
+    if (status == ERROR_SUCCESS &&
+        (status = Optional(reg::ReadLong(key, OLESTR("Dummy"), flag))) == ERROR_SUCCESS)
         port.dummy = flag != 0;
     flag = 0;
     if (status == ERROR_SUCCESS &&
@@ -857,7 +859,8 @@ LSTATUS LoadConfig(HKEY root, const host::wstring& path, PortSelectorConfig& con
             ERROR_SUCCESS)
         config.configReadOnly = value;
     if (status == ERROR_SUCCESS)
-        status = Optional(reg::ReadLong(top.get(), OLESTR("SavedInfoWidth"), config.savedInfoWidth));
+        status =
+            Optional(reg::ReadLong(top.get(), OLESTR("SavedInfoWidth"), config.savedInfoWidth));
     if (status == ERROR_SUCCESS)
         status = ReadList(top.get(), OLESTR("Groups"), config.groups);
     if (status == ERROR_SUCCESS)
@@ -935,7 +938,8 @@ LSTATUS SaveConfig(HKEY root, const host::wstring& path, const PortSelectorConfi
     if (status == ERROR_SUCCESS)
         status = reg::WriteString(top.get(), OLESTR("Groups"), reg::JoinLongs(config.groups));
     if (status == ERROR_SUCCESS)
-        status = reg::WriteString(top.get(), OLESTR("SavedPorts"), reg::JoinLongs(config.savedPorts));
+        status =
+            reg::WriteString(top.get(), OLESTR("SavedPorts"), reg::JoinLongs(config.savedPorts));
     if (status == ERROR_SUCCESS)
         status = reg::WriteString(top.get(), OLESTR("Mapping"), reg::JoinLongs(mapping));
     for (std::size_t i = 0; i < config.ports.size() && status == ERROR_SUCCESS; ++i) {

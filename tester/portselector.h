@@ -78,20 +78,20 @@ constexpr std::size_t SELECTOR_METHOD_COUNT = static_cast<std::size_t>(SelectorM
 
 // One port of the simulated tester.
 struct PortConfig {
-    LONG handle = 0;         // the server's handle; non-zero, unique
-    LONG number = 0;         // the port number users see
-    std::string label;       // UTF-8
-    host::wstring name;      // empty: "Port <number>"
-    LONG group = 0;          // 0: in no group
-    LONG module = 0;         // module (line card) handle
-    LONG cpu = 0;            // the CPU that drives the port
-    LONG portType = 0;       // an EDovPortType
-    bool dummy = false;      // a placeholder without hardware
+    LONG handle = 0;     // the server's handle; non-zero, unique
+    LONG number = 0;     // the port number users see
+    std::string label;   // UTF-8
+    host::wstring name;  // empty: "Port <number>"
+    LONG group = 0;      // 0: in no group
+    LONG module = 0;     // module (line card) handle
+    LONG cpu = 0;        // the CPU that drives the port
+    LONG portType = 0;   // an EDovPortType
+    bool dummy = false;  // a placeholder without hardware
     bool synchronized = false;
-    LONG slave = 0;          // chassis: 0 this one, else a slave chassis
+    LONG slave = 0;                    // chassis: 0 this one, else a slave chassis
     ULONG slaveAddress = 0x7F000001u;  // the chassis's IPv4 address, host order
-    ULONG slavePort = 0;     // the chassis's TCP port
-    ULONG slaveIndex = 0;    // the port's index in its chassis
+    ULONG slavePort = 0;               // the chassis's TCP port
+    ULONG slaveIndex = 0;              // the port's index in its chassis
 };
 
 // Everything the selector knows.
@@ -117,7 +117,8 @@ struct PortSelectorConfig {
 // as the present ones, with a label and a name saved for each.
 TESTER_API PortSelectorConfig DefaultPortSelectorConfig(int ports);
 
-class TESTER_API PortSelector : public host::ComObject<IIntPortSelector, IConnectionPointContainer> {
+class TESTER_API PortSelector
+    : public host::ComObject<IIntPortSelector, IConnectionPointContainer> {
   public:
     PortSelector();
     explicit PortSelector(PortSelectorConfig config);
@@ -228,13 +229,13 @@ class TESTER_API PortSelector : public host::ComObject<IIntPortSelector, IConnec
     HRESULT ListWhere(Keep keep, LONG* count, LONG** ports) const;  // m_Lock held
 
     mutable std::mutex m_Lock;
-    PortSelectorConfig m_Config;                          // guarded by m_Lock
-    std::map<LONG, LONG> m_Holders;                       // guarded by m_Lock
+    PortSelectorConfig m_Config;                           // guarded by m_Lock
+    std::map<LONG, LONG> m_Holders;                        // guarded by m_Lock
     std::map<LONG, host::ComPtr<IUnknown>> m_PortObjects;  // guarded by m_Lock
-    host::wstring m_LastMapping;                          // guarded by m_Lock
-    LONG m_LastMappingLength = -1;                        // guarded by m_Lock
-    host::wstring m_LastKey;                              // guarded by m_Lock
-    LONG m_LastKeyLength = -1;                            // guarded by m_Lock
+    host::wstring m_LastMapping;                           // guarded by m_Lock
+    LONG m_LastMappingLength = -1;                         // guarded by m_Lock
+    host::wstring m_LastKey;                               // guarded by m_Lock
+    LONG m_LastKeyLength = -1;                             // guarded by m_Lock
     std::array<std::atomic<LONG>, SELECTOR_METHOD_COUNT> m_Calls{};
     std::array<std::atomic<HRESULT>, SELECTOR_METHOD_COUNT> m_Results{};
     host::ConnectionPoint<IIntPortSelectorEvents> m_Events;

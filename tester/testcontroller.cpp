@@ -68,7 +68,8 @@ LONG TestController::TotalCalls() const {
 }
 
 template <class Value>
-HRESULT TestController::Read(ControllerMethod method, Value* out, Value TestControllerConfig::*field) {
+HRESULT TestController::Read(ControllerMethod method, Value* out,
+                             Value TestControllerConfig::*field) {
     if (HRESULT hr = Enter(method); FAILED(hr))
         return hr;
     if (out == nullptr)

@@ -57,11 +57,11 @@ constexpr std::size_t CONTROLLER_METHOD_COUNT = static_cast<std::size_t>(Control
 struct TestControllerConfig {
     EDovTestState state = DovTestIdle;
     EDovTestMode mode = DovTestModeContinuous;
-    LONG duration = 60;           // seconds
-    LONG samplingInterval = 1000; // milliseconds
-    LONG trickleTime = 0;         // seconds
-    LONG startTime = 0;           // seconds since 2000-01-01 UTC
-    LONG elapsed = 0;             // seconds; the figure while no test runs
+    LONG duration = 60;            // seconds
+    LONG samplingInterval = 1000;  // milliseconds
+    LONG trickleTime = 0;          // seconds
+    LONG startTime = 0;            // seconds since 2000-01-01 UTC
+    LONG elapsed = 0;              // seconds; the figure while no test runs
     LONG testCount = 0;
 };
 

@@ -51,8 +51,7 @@ class TESTER_API SessionManager : public host::ComObject<IDovSessionManager> {
     std::vector<FatalReport> m_reports;  // guarded by m_lock
 };
 
-class TESTER_API TestSession
-    : public host::ComObject<IDovTestSession, IConnectionPointContainer> {
+class TESTER_API TestSession : public host::ComObject<IDovTestSession, IConnectionPointContainer> {
   public:
     explicit TestSession(LONG sessionNumber = 1);
 

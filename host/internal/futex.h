@@ -33,15 +33,15 @@ inline std::uint32_t* address(std::atomic<std::uint32_t>& word) {
 // false only when the deadline has passed.
 inline bool wait(std::atomic<std::uint32_t>& word, std::uint32_t expected,
                  const timespec* deadline) {
-    long rc = ::syscall(SYS_futex, address(word), FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG,
-                        expected, deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
+    long rc = ::syscall(SYS_futex, address(word), FUTEX_WAIT_BITSET | FUTEX_PRIVATE_FLAG, expected,
+                        deadline, nullptr, FUTEX_BITSET_MATCH_ANY);
     return rc == 0 || errno != ETIMEDOUT;
 }
 
 // Wakes up to `count` threads sleeping on `word`.
 inline void wake(std::atomic<std::uint32_t>& word, int count) {
-    ::syscall(SYS_futex, address(word), FUTEX_WAKE | FUTEX_PRIVATE_FLAG, count, nullptr,
-              nullptr, 0);
+    ::syscall(SYS_futex, address(word), FUTEX_WAKE | FUTEX_PRIVATE_FLAG, count, nullptr, nullptr,
+              0);
 }
 
 }  // namespace futex

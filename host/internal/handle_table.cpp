@@ -21,7 +21,7 @@ constexpr std::uint32_t kCapacity = kChunkSize * kChunkCount;
 struct slot {
     // A tiny lock: held only to copy or swap the reference, a few instructions.
     std::atomic<bool> busy{false};
-    std::uint32_t generation = 0;            // guarded by busy; 0 = never issued
+    std::uint32_t generation = 0;           // guarded by busy; 0 = never issued
     std::shared_ptr<kernel_object> object;  // guarded by busy; null = free
 
     void lock() {
@@ -74,7 +74,10 @@ slot* decode(HANDLE handle, std::uint32_t* generation) {
 }
 
 slot& slot_at(std::uint32_t index) {
-    return the_table().chunks[index >> kChunkBits].load(std::memory_order_acquire)->slots[index & (kChunkSize - 1)];
+    return the_table()
+        .chunks[index >> kChunkBits]
+        .load(std::memory_order_acquire)
+        ->slots[index & (kChunkSize - 1)];
 }
 
 // A free slot index (its chunk allocated), or false when the table is full.

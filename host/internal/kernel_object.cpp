@@ -15,10 +15,9 @@ namespace host {
 
 namespace detail {
 
-__thread volatile std::sig_atomic_t t_stop_guard_depth
-    __attribute__((tls_model("initial-exec"))) = 0;
-__thread volatile std::sig_atomic_t t_stop_pending __attribute__((tls_model("initial-exec"))) =
+__thread volatile std::sig_atomic_t t_stop_guard_depth __attribute__((tls_model("initial-exec"))) =
     0;
+__thread volatile std::sig_atomic_t t_stop_pending __attribute__((tls_model("initial-exec"))) = 0;
 
 namespace {
 std::atomic<void (*)()> g_deferred_stop_handler{nullptr};

@@ -101,7 +101,7 @@ void run_deferred_stop();
 // Marks a region that a forced stop must not interrupt. Nestable; cheap (two
 // thread-local writes).
 class stop_guard {
-public:
+  public:
     stop_guard() noexcept {
         detail::t_stop_guard_depth = detail::t_stop_guard_depth + 1;
         std::atomic_signal_fence(std::memory_order_seq_cst);
@@ -145,7 +145,7 @@ struct wait_link {
 // ---- Kernel object base -------------------------------------------------------
 
 class kernel_object : public std::enable_shared_from_this<kernel_object> {
-public:
+  public:
     virtual ~kernel_object();
     kernel_object(const kernel_object&) = delete;
     kernel_object& operator=(const kernel_object&) = delete;
@@ -168,10 +168,10 @@ public:
     // Diagnostics: the number of threads currently registered as waiting.
     std::size_t waiter_count();
 
-protected:
+  protected:
     explicit kernel_object(const object_kind& kind) : m_kind(&kind) {}
 
-private:
+  private:
     friend class object_lock;
     friend struct wait_engine;
     friend void thread_ended(thread_state& state);
@@ -188,7 +188,7 @@ private:
 // Holds an object's lock (and a stop guard) for changing its state; collects
 // the waiters that notify() released and wakes them after unlocking.
 class object_lock {
-public:
+  public:
     explicit object_lock(kernel_object& object);
     ~object_lock();
     object_lock(const object_lock&) = delete;
@@ -198,7 +198,7 @@ public:
     // comment). Call after every change that may signal the object.
     void notify();
 
-private:
+  private:
     void add_wake(thread_state& waiter);
 
     stop_guard m_guard;  // first member: ends last, after the wakes
@@ -214,7 +214,7 @@ private:
 
 // One per thread that waits or owns an object, created on first need.
 class thread_state : public std::enable_shared_from_this<thread_state> {
-public:
+  public:
     explicit thread_state(DWORD thread_id) : m_thread_id(thread_id) {}
     thread_state(const thread_state&) = delete;
     thread_state& operator=(const thread_state&) = delete;
@@ -226,7 +226,7 @@ public:
     void add_owned(std::shared_ptr<kernel_object> object);
     void remove_owned(const kernel_object* object);
 
-private:
+  private:
     friend class object_lock;
     friend struct wait_engine;
     friend void thread_ended(thread_state& state);

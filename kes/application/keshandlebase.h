@@ -24,7 +24,7 @@
 #include <kes/export.h>
 
 class KES_API CKesHandleBase {
-public:
+  public:
     // 0 with *pHandle set to a new handle; KES_E_OUT_OF_HANDLES when none is
     // left (*pHandle untouched). A null pHandle is reported as an assertion
     // and answered with E_POINTER; no handle is used up.

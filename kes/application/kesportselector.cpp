@@ -205,8 +205,8 @@ LONG CKesPortSelector::GetPortLabelBstrFromHandle(LONG handle, BSTR* pLabel) {
     return m_pPortSelector->GetPortLabelBstrFromHandle(handle, pLabel);
 }
 
-LONG CKesPortSelector::GetSlaveAddress(LONG slave, LONG port, ULONG* pIpAddress,
-                                       ULONG* pPortNumber, ULONG* pPortIndex) {
+LONG CKesPortSelector::GetSlaveAddress(LONG slave, LONG port, ULONG* pIpAddress, ULONG* pPortNumber,
+                                       ULONG* pPortIndex) {
     KES_ASSERT(pIpAddress != 0);
     KES_ASSERT(pPortNumber != 0);
     KES_ASSERT(pPortIndex != 0);
@@ -331,9 +331,8 @@ LONG CKesPortSelector::GetSavedPortInfo(EListSavedInfoType type, const unsigned 
     host::wstring keyText = keyCopy.ToString();
     LONG valueLength = 0;
     unsigned short* valueText = nullptr;
-    HRESULT hr =
-        m_pPortSelector->GetSavedPortInfo(type, static_cast<LONG>(keyText.length() + 1),
-                                          keyText.c_str(), &valueLength, &valueText);
+    HRESULT hr = m_pPortSelector->GetSavedPortInfo(type, static_cast<LONG>(keyText.length() + 1),
+                                                   keyText.c_str(), &valueLength, &valueText);
     if (FAILED(hr)) {
         CoTaskMemFree(valueText);
         return hr;

@@ -32,8 +32,7 @@ LONG CKesTestSession::AdviseOnGuardEvents(IIntTestSessionGuardEvents* client) {
     if (m_pTestSession == NULL)
         return E_NOINTERFACE;
     DWORD cookie = 0;
-    HRESULT hr =
-        ConnectEventSink(m_pTestSession, client, IID_IIntTestSessionGuardEvents, &cookie);
+    HRESULT hr = ConnectEventSink(m_pTestSession, client, IID_IIntTestSessionGuardEvents, &cookie);
     if (hr != 0)
         return hr;
     m_ClientCookie = cookie;

@@ -18,7 +18,7 @@
 #include <kes/export.h>
 
 class KES_API CKesException {
-public:
+  public:
     // Stores `theCode`; any 32-bit value, 0 included.
     CKesException(LONG theCode);
     CKesException(const CKesException& theOther);
@@ -28,6 +28,6 @@ public:
     // The stored code.
     LONG ErrorCode() const;
 
-private:
+  private:
     LONG m_ErrorCode;
 };

@@ -143,8 +143,8 @@ LONG CKesNotifier<T>::subscribe(CKesObserverB<T>* theObserver) {
     try {
         CKesNotifierB::subscribeAndTest(theObserver);
     } catch (const std::bad_alloc&) {
-        return KesRaiseError(E_OUTOFMEMORY, "no memory for a further subscription",
-                             KES_SOURCE_FILE, __LINE__);
+        return KesRaiseError(E_OUTOFMEMORY, "no memory for a further subscription", KES_SOURCE_FILE,
+                             __LINE__);
     }
     return S_OK;
 }

@@ -14,8 +14,7 @@ void CMyKesCallbackAtom::call(const void* theData) {
     myCallBack.doCall(theData);
 }
 
-void CMyKesCallbackAtom::addNotifierList(CKesNotifierB& theNotifier,
-                                         CMyKesCallbackAtom*& theList) {
+void CMyKesCallbackAtom::addNotifierList(CKesNotifierB& theNotifier, CMyKesCallbackAtom*& theList) {
     KES_ASSERT(myNotifier == 0);
     if (myNotifier != 0)
         return;  // relinking would tear the atom out of its present list

@@ -80,7 +80,7 @@ class CKesEnumeratorB : public IKesEnumerator {
     host::wstring GetTypeName() override { return m_typeName; }
 
   private:
-    const TEntry* m_pTable;   // not owned
+    const TEntry* m_pTable;  // not owned
     host::wstring m_typeName;
 };
 

@@ -99,9 +99,9 @@ GUID ParseGuid(const host::wstring& theText) {
 }  // namespace
 
 const unsigned short* const theDovSessionTypeTable[9] = {
-    theTrafficName.text,  theRoutingName.text,   theBitErrorName.text,
-    theCaptureName.text,  theLatencyName.text,   theFailoverName.text,
-    theWorkbenchName.text, theScriptName.text,   theUnknownName.text,
+    theTrafficName.text,   theRoutingName.text, theBitErrorName.text,
+    theCaptureName.text,   theLatencyName.text, theFailoverName.text,
+    theWorkbenchName.text, theScriptName.text,  theUnknownName.text,
 };
 
 const host::wstring CKesInterfaceRegistrar::DefaultAppName(theWorkbenchName.text);
@@ -198,8 +198,8 @@ LONG CKesInterfaceRegistrar::EnumerateInterfaces(LONG& index, host::wstring& nam
         return KES_E_NO_MORE_ITEMS;
     WCHAR found[NAME_BUFFER_UNITS];
     DWORD units = NAME_BUFFER_UNITS;
-    if (RegEnumKeyExW(m_subkey, static_cast<DWORD>(index), found, &units, nullptr, nullptr,
-                      nullptr, nullptr) != ERROR_SUCCESS) {
+    if (RegEnumKeyExW(m_subkey, static_cast<DWORD>(index), found, &units, nullptr, nullptr, nullptr,
+                      nullptr) != ERROR_SUCCESS) {
         return KES_E_NO_MORE_ITEMS;
     }
     name.assign(found, units);
@@ -263,8 +263,7 @@ int CKesInterfaceRegistrar::IsPortInterfaceSupported(EDovPortType portType,
 }
 
 int CKesInterfaceRegistrar::IsPortInterfaceSupported(EDovPortType portType,
-                                                     EDovSessionType sessionType,
-                                                     const GUID& iid) {
+                                                     EDovSessionType sessionType, const GUID& iid) {
     CKesInterfaceRegistrar registrar;
     if (!OpenPortInterfaces(registrar, portType, sessionType))
         return 0;

@@ -46,8 +46,7 @@ CKesParameterRegistrar::CKesParameterRegistrar(const host::wstring& application,
 
 CKesParameterRegistrar::CKesParameterRegistrar(const std::string& application,
                                                EKesAccessMode mode) {
-    OpenKey(KesAnsiToWideString(application.data(), application.size()) + ParametersSuffix(),
-            mode);
+    OpenKey(KesAnsiToWideString(application.data(), application.size()) + ParametersSuffix(), mode);
 }
 
 CKesParameterRegistrar::~CKesParameterRegistrar() {

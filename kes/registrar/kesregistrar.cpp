@@ -50,18 +50,22 @@ bool HoldsNul(const host::wstring& theName) {
 }  // namespace
 
 CKesRegistrar::CKesRegistrar()
-    : m_rootKey(nullptr), m_subkey(nullptr), m_accessMode(KesAccessReadOnly),
+    : m_rootKey(nullptr),
+      m_subkey(nullptr),
+      m_accessMode(KesAccessReadOnly),
       m_isPluginRegistrar(false) {
     HKEY key = nullptr;
-    LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, ApplicationsPath(), 0, nullptr,
-                                     REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key,
-                                     nullptr);
+    LSTATUS status =
+        RegCreateKeyExW(HKEY_LOCAL_MACHINE, ApplicationsPath(), 0, nullptr, REG_OPTION_NON_VOLATILE,
+                        KEY_ALL_ACCESS, nullptr, &key, nullptr);
     KES_ASSERT(status == ERROR_SUCCESS);
     m_rootKey = status == ERROR_SUCCESS ? key : nullptr;
 }
 
 CKesRegistrar::CKesRegistrar(HKEY key)
-    : m_rootKey(nullptr), m_subkey(nullptr), m_accessMode(KesAccessReadOnly),
+    : m_rootKey(nullptr),
+      m_subkey(nullptr),
+      m_accessMode(KesAccessReadOnly),
       m_isPluginRegistrar(false) {
     HKEY root = nullptr;
     LSTATUS status = RegOpenKeyExW(key, nullptr, 0, KEY_ALL_ACCESS, &root);
@@ -186,9 +190,9 @@ LONG CKesRegistrar::SetValue(const host::wstring& name, const host::wstring& val
     if (HoldsNul(name) || bytes > 0xFFFFFFFFu) {
         status = ERROR_INVALID_PARAMETER;
     } else {
-        status = RegSetValueExW(m_subkey, name.c_str(), 0, REG_SZ,
-                                reinterpret_cast<const BYTE*>(value.c_str()),
-                                static_cast<DWORD>(bytes));
+        status =
+            RegSetValueExW(m_subkey, name.c_str(), 0, REG_SZ,
+                           reinterpret_cast<const BYTE*>(value.c_str()), static_cast<DWORD>(bytes));
     }
     if (status != ERROR_SUCCESS)
         return RaiseStatus(KES_E_VALUE_ACCESS, status, __LINE__);
@@ -199,10 +203,10 @@ LONG CKesRegistrar::SetValue(const host::wstring& name, ULONG value) const {
     KES_ASSERT(m_accessMode != KesAccessReadOnly);
     KES_ASSERT(m_subkey != 0);
     const DWORD number = value;
-    LSTATUS status = HoldsNul(name) ? static_cast<LSTATUS>(ERROR_INVALID_PARAMETER)
-                                    : RegSetValueExW(m_subkey, name.c_str(), 0, REG_DWORD,
-                                                     reinterpret_cast<const BYTE*>(&number),
-                                                     sizeof number);
+    LSTATUS status = HoldsNul(name)
+                         ? static_cast<LSTATUS>(ERROR_INVALID_PARAMETER)
+                         : RegSetValueExW(m_subkey, name.c_str(), 0, REG_DWORD,
+                                          reinterpret_cast<const BYTE*>(&number), sizeof number);
     if (status != ERROR_SUCCESS)
         return RaiseStatus(KES_E_VALUE_ACCESS, status, __LINE__);
     return 0;
@@ -222,9 +226,8 @@ LONG CKesRegistrar::DeleteSubkey(const host::wstring& name) {
     KES_ASSERT(m_accessMode == KesAccessReadWrite);
     KES_ASSERT(m_subkey != 0);
     // The registry reads an empty name as the key itself; a subkey is meant.
-    LSTATUS status = name.empty() || HoldsNul(name)
-                         ? static_cast<LSTATUS>(ERROR_INVALID_PARAMETER)
-                         : RegDeleteKeyW(m_subkey, name.c_str());
+    LSTATUS status = name.empty() || HoldsNul(name) ? static_cast<LSTATUS>(ERROR_INVALID_PARAMETER)
+                                                    : RegDeleteKeyW(m_subkey, name.c_str());
     if (status != ERROR_SUCCESS)
         return RaiseStatus(KES_E_NOT_FOUND, status, __LINE__);
     return 0;

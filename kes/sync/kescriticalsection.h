@@ -16,7 +16,7 @@
 #include <kes/sync/keslock.h>
 
 class KES_API CKesCriticalSection : public ILockable {
-public:
+  public:
     CKesCriticalSection();
     ~CKesCriticalSection() override;
     CKesCriticalSection(const CKesCriticalSection&) = delete;
@@ -32,7 +32,7 @@ public:
     void Enter() const { EnterCriticalSection(&myCriticalSection); }
     void Leave() const { LeaveCriticalSection(&myCriticalSection); }
 
-private:
+  private:
     // The host's record; mutable because locking is a const operation.
     mutable CRITICAL_SECTION myCriticalSection;
 };

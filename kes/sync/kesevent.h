@@ -28,7 +28,7 @@
 #include <kes/sync/keslock.h>
 
 class KES_API CKesEventB {
-public:
+  public:
     enum TResetType { ManualReset = 0, AutoReset = 1 };
 
     // Closes the handle; never throws.
@@ -50,23 +50,23 @@ public:
 
     operator void*() const { return myHandle; }
 
-protected:
+  protected:
     // A manual-reset event exactly when theType is ManualReset (0); any other
     // value gives an auto-reset one. Throws CKesException(KES_E_SYNC_OBJECT)
     // when the host refuses; nothing is left open then.
     CKesEventB(TResetType theType, bool theInitialState);
 
-private:
+  private:
     void* myHandle;  // the kernel event; set once by the constructor
 };
 
 class KES_API CKesManualEvent : public CKesEventB {
-public:
+  public:
     CKesManualEvent(bool theInitialState = false);
 };
 
 class KES_API CKesAutoEvent : public CKesEventB, public ILockable {
-public:
+  public:
     // Signalled by default: an open lock.
     CKesAutoEvent(bool theInitialState = true);
     ~CKesAutoEvent() override;

@@ -24,7 +24,7 @@
 #include <kes/export.h>
 
 class KES_API ILockable {
-public:
+  public:
     // Lockables carry no state of their own: copying or assigning one copies
     // nothing (a derived class decides whether it may be copied at all).
     ILockable();
@@ -48,10 +48,8 @@ public:
 
 // Holds theLockable->Lock() from construction to destruction.
 class KES_API CKesLock {
-public:
-    CKesLock(const ILockable* theLockable) : myLockable(theLockable) {
-        myLockable->Lock();
-    }
+  public:
+    CKesLock(const ILockable* theLockable) : myLockable(theLockable) { myLockable->Lock(); }
     ~CKesLock() {
         try {
             myLockable->Unlock();
@@ -62,13 +60,13 @@ public:
     CKesLock(const CKesLock&) = delete;
     CKesLock& operator=(const CKesLock&) = delete;
 
-private:
+  private:
     const ILockable* myLockable;
 };
 
 // Holds theLockable->LockWrite() from construction to destruction.
 class KES_API CKesWriteLock {
-public:
+  public:
     CKesWriteLock(const ILockable* theLockable) : myLockable(theLockable) {
         myLockable->LockWrite();
     }
@@ -81,16 +79,14 @@ public:
     CKesWriteLock(const CKesWriteLock&) = delete;
     CKesWriteLock& operator=(const CKesWriteLock&) = delete;
 
-private:
+  private:
     const ILockable* myLockable;
 };
 
 // Holds theLockable->LockRead() from construction to destruction.
 class KES_API CKesReadLock {
-public:
-    CKesReadLock(const ILockable* theLockable) : myLockable(theLockable) {
-        myLockable->LockRead();
-    }
+  public:
+    CKesReadLock(const ILockable* theLockable) : myLockable(theLockable) { myLockable->LockRead(); }
     ~CKesReadLock() {
         try {
             myLockable->UnlockRead();
@@ -100,6 +96,6 @@ public:
     CKesReadLock(const CKesReadLock&) = delete;
     CKesReadLock& operator=(const CKesReadLock&) = delete;
 
-private:
+  private:
     const ILockable* myLockable;
 };

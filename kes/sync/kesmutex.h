@@ -17,7 +17,7 @@
 #include <kes/sync/keslock.h>
 
 class KES_API CKesMutex : public ILockable {
-public:
+  public:
     // Creates an unowned mutex. Throws CKesException(KES_E_SYNC_OBJECT) when
     // the host refuses; nothing is left open then.
     CKesMutex();
@@ -37,6 +37,6 @@ public:
 
     operator void*() const { return myHandle; }
 
-private:
+  private:
     void* myHandle;  // the kernel mutex; set once by the constructor
 };

@@ -35,7 +35,7 @@
 #include <mutex>
 
 class KES_API CKesRwMutex : public ILockable {
-public:
+  public:
     CKesRwMutex();
     ~CKesRwMutex() override;
     CKesRwMutex(const CKesRwMutex&) = delete;
@@ -57,7 +57,7 @@ public:
     // Whether any read hold is outstanding; read without a lock, as above.
     bool ReadLocked() const;
 
-private:
+  private:
     // myState: bit 31 a writer holds the mutex, bit 30 threads may be waiting
     // in the slow path, bits 0-29 the number of read holds.
     static constexpr std::uint32_t WRITER = 0x80000000u;

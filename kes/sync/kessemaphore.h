@@ -15,7 +15,7 @@
 #include <kes/sync/keslock.h>
 
 class KES_API CKesSemaphore : public ILockable {
-public:
+  public:
     // A semaphore counting up to theMaximum, starting at theInitial, or full
     // (theMaximum) when theInitial is negative. Throws
     // CKesException(KES_E_SYNC_OBJECT) when the host refuses, e.g. for a
@@ -36,6 +36,6 @@ public:
 
     operator void*() const { return myHandle; }
 
-private:
+  private:
     void* myHandle;  // the kernel semaphore; set once by the constructor
 };

@@ -20,22 +20,22 @@
 #include <pellib/pelbool.h>
 
 class KES_API CKesToken {
-public:
+  public:
     // Free.
     CKesToken();
     ~CKesToken();
     CKesToken(const CKesToken&) = delete;
     CKesToken& operator=(const CKesToken&) = delete;
 
-private:
+  private:
     friend class CKesTokenLock;
 
-    PelBool myFree;             // guarded by myLock: true while no lock holds the token
+    PelBool myFree;  // guarded by myLock: true while no lock holds the token
     CKesCriticalSection myLock;
 };
 
 class KES_API CKesTokenLock {
-public:
+  public:
     // Takes the token if it is free; never waits for it.
     explicit CKesTokenLock(CKesToken& theToken);
     // Gives the token back if this lock holds it.
@@ -46,7 +46,7 @@ public:
     // Whether this lock holds the token.
     PelBool Acquired() const;
 
-private:
+  private:
     CKesToken& myToken;
     PelBool myAcquired;  // written by the constructor only (and cleared by the destructor)
 };

@@ -42,19 +42,19 @@
 // A piece of work with one operation. Not deletable through this interface
 // (its destructor is protected and not virtual).
 class KES_API IRunnable {
-public:
+  public:
     IRunnable();
     IRunnable(const IRunnable& theOther);
     IRunnable& operator=(const IRunnable& theOther);
 
     virtual void Run() = 0;
 
-protected:
+  protected:
     ~IRunnable();
 };
 
 class KES_API CKesThread : public IRunnable {
-public:
+  public:
     // The host's relative thread priority levels, passed to it unchanged.
     // PRIORITY_HIGHEST is the time-critical level (15), PRIORITY_VERY_HIGH the
     // host's "highest" (2). Exported as data; usable as constants too.
@@ -62,9 +62,9 @@ public:
     static const ULONG PRIORITY_VERY_HIGH = 2;
     static const ULONG PRIORITY_HIGH = 1;
     static const ULONG PRIORITY_NORMAL = 0;
-    static const ULONG PRIORITY_LOW = 0xFFFFFFFFu;        // -1
-    static const ULONG PRIORITY_VERY_LOW = 0xFFFFFFFEu;   // -2
-    static const ULONG PRIORITY_IDLE = 0xFFFFFFF1u;       // -15
+    static const ULONG PRIORITY_LOW = 0xFFFFFFFFu;       // -1
+    static const ULONG PRIORITY_VERY_LOW = 0xFFFFFFFEu;  // -2
+    static const ULONG PRIORITY_IDLE = 0xFFFFFFF1u;      // -15
 
     // The thread will run this object's own Run(). `name` is copied; null
     // stays null.
@@ -119,21 +119,21 @@ public:
     // the level the host holds for the worker.
     int GetPriority();
 
-private:
+  private:
     // Does nothing; a derived class overrides it.
     void Run() override;
 
     static DWORD Entry(void* theThread);
     static unsigned short* CopyName(const unsigned short* theName);
 
-    IRunnable* m_runnable;        // set at construction; not owned
-    unsigned short* m_name;       // guarded by m_lock; owned, may be null
-    HANDLE m_threadHandle;        // guarded by m_lock; null when no worker is set
-    CKesCriticalSection m_lock;   // re-entrant: Stop holds it while it ends the worker
-    DWORD m_threadId;             // guarded by m_lock; the worker's id, 0 when none
+    IRunnable* m_runnable;       // set at construction; not owned
+    unsigned short* m_name;      // guarded by m_lock; owned, may be null
+    HANDLE m_threadHandle;       // guarded by m_lock; null when no worker is set
+    CKesCriticalSection m_lock;  // re-entrant: Stop holds it while it ends the worker
+    DWORD m_threadId;            // guarded by m_lock; the worker's id, 0 when none
     // The interruptible sleep: a manual-reset event that Wakeup sets while a
     // Sleep is in progress. Null when the host could not make it (Sleep then
     // returns at once).
-    HANDLE m_wakeEvent;           // set at construction
-    bool m_sleeping;              // guarded by m_lock
+    HANDLE m_wakeEvent;  // set at construction
+    bool m_sleeping;     // guarded by m_lock
 };

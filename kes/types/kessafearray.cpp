@@ -219,8 +219,7 @@ CKesSafeArrayUlong::CKesSafeArrayUlong(LONG count, const ULONG* theArray) {
 CKesSafeArrayUlong::~CKesSafeArrayUlong() {}
 
 LONG CKesSafeArrayUlong::PopulateList(std::list<ULONG>& theList) {
-    return ReadAll<ULONG>(m_Array, m_Size, 4,
-                          [&](ULONG theValue) { theList.push_back(theValue); });
+    return ReadAll<ULONG>(m_Array, m_Size, 4, [&](ULONG theValue) { theList.push_back(theValue); });
 }
 
 LONG CKesSafeArrayUlong::PopulateArray(LONG* pSize, LONG* theArray) {
@@ -341,7 +340,8 @@ LONG CKesSafeArrayUchar::PopulateBuffer(std::vector<unsigned char>& theBuffer) {
 CKesSafeArrayBool::CKesSafeArrayBool(SAFEARRAY* theArray) : CKesSafeArrayB(theArray) {}
 
 CKesSafeArrayBool::CKesSafeArrayBool(const std::list<bool>& theList) {
-    BuildFrom(m_Array, m_Size, VT_I4, theList, [](bool theValue) { return LONG{theValue ? 1 : 0}; });
+    BuildFrom(m_Array, m_Size, VT_I4, theList,
+              [](bool theValue) { return LONG{theValue ? 1 : 0}; });
 }
 
 CKesSafeArrayBool::CKesSafeArrayBool(LONG count, const bool* theArray) {

@@ -28,7 +28,7 @@
 #include <kes/export.h>
 
 class KES_API KesEnumConverterBC {
-public:
+  public:
     struct EnumSymEnt {
         int value;
         const char* name;  // null ends the table

@@ -53,8 +53,8 @@ LSTATUS ReadString(HKEY key, const WCHAR* name, host::wstring& value) {
     if (type != REG_SZ || size % sizeof(WCHAR) != 0)
         return ERROR_INVALID_PARAMETER;
     host::wstring text(size / sizeof(WCHAR), 0);
-    status = RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()),
-                              &size);
+    status =
+        RegQueryValueExW(key, name, nullptr, &type, reinterpret_cast<BYTE*>(text.data()), &size);
     if (status != ERROR_SUCCESS)
         return status;
     text.resize(size / sizeof(WCHAR));
@@ -165,21 +165,20 @@ host::wstring JoinLongs(const std::vector<LONG>& values) {
 host::wstring Widen(const std::string& utf8) {
     if (utf8.empty())
         return host::wstring();
-    int units = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()),
-                                    nullptr, 0);
+    int units =
+        MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
     if (units <= 0)
         return host::wstring();
     host::wstring wide(static_cast<std::size_t>(units), 0);
-    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(),
-                        units);
+    MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), wide.data(), units);
     return wide;
 }
 
 std::string Narrow(const host::wstring& wide) {
     if (wide.empty())
         return std::string();
-    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()),
-                                    nullptr, 0, nullptr, nullptr);
+    int bytes = WideCharToMultiByte(CP_UTF8, 0, wide.data(), static_cast<int>(wide.size()), nullptr,
+                                    0, nullptr, nullptr);
     if (bytes <= 0)
         return std::string();
     std::string narrow(static_cast<std::size_t>(bytes), '\0');

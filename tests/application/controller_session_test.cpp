@@ -79,8 +79,13 @@ TEST_F(ControllerProxy, GettersForwardValuesAndCodes) {
 
 TEST_F(ControllerProxy, CanResetTimestampsPassesAnyCodeThrough) {
     ASSERT_EQ(m_Controller->Start(), S_OK);
-    const HRESULT codes[] = {S_OK, S_FALSE, static_cast<HRESULT>(0x00040002), 0x7FFFFFFF, E_FAIL,
-                             static_cast<HRESULT>(0x80040777), CO_E_NOTINITIALIZED};
+    const HRESULT codes[] = {S_OK,
+                             S_FALSE,
+                             static_cast<HRESULT>(0x00040002),
+                             0x7FFFFFFF,
+                             E_FAIL,
+                             static_cast<HRESULT>(0x80040777),
+                             CO_E_NOTINITIALIZED};
     for (HRESULT code : codes) {
         m_Controller->SetResult(ControllerMethod::CanResetTimestamps, code);
         EXPECT_EQ(m_Proxy.CanResetTimestamps(), code);
@@ -161,9 +166,9 @@ TEST_F(SessionEvents, NoSessionRecordedFailsWithoutTouchingTheCookie) {
     CKesTestSession subscriber;
     EXPECT_EQ(subscriber.AdviseOnGuardEvents(sink.get()), E_NOINTERFACE);
     EXPECT_EQ(subscriber.UnadviseOnGuardEvents(), E_NOINTERFACE);
-    EXPECT_EQ(SessionAsserts(), (std::vector<std::string>{"m_pTestSession != NULL",
-                                                           "m_pTestSession != NULL",
-                                                           "m_ClientCookie != 0"}));
+    EXPECT_EQ(SessionAsserts(),
+              (std::vector<std::string>{"m_pTestSession != NULL", "m_pTestSession != NULL",
+                                        "m_ClientCookie != 0"}));
     EXPECT_EQ(sink->ref_count(), 1u);
     // Still unsubscribed once a session is there.
     Forget();

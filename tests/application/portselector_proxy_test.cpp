@@ -46,8 +46,9 @@ class OddSelector : public tester::PortSelector {
                                : tester::PortSelector::GetSavedPorts(count, ports);
     }
     HRESULT GetCorrespondingPorts(LONG n, const LONG* given, LONG* count, LONG** ports) override {
-        return m_FailWithBlock ? FailWithBlock(count, ports)
-                               : tester::PortSelector::GetCorrespondingPorts(n, given, count, ports);
+        return m_FailWithBlock
+                   ? FailWithBlock(count, ports)
+                   : tester::PortSelector::GetCorrespondingPorts(n, given, count, ports);
     }
     HRESULT ListSavedPortInfo(EListSavedInfoType type, LONG* count, LONG* width,
                               WCHAR** entries) override {
@@ -120,14 +121,18 @@ TEST_F(SelectorProxy, ListingsClearTheirOutputsAndPassCodesThrough) {
         std::vector<LONG> ports;
     };
     const Case cases[] = {
-        {SelectorMethod::ListPorts, [&](LONG* n, LONG** p) { return proxy.ListPorts(n, p); },
+        {SelectorMethod::ListPorts,
+         [&](LONG* n, LONG** p) { return proxy.ListPorts(n, p); },
          {101, 102, 103, 104}},
         {SelectorMethod::ListSynchronizedPorts,
-         [&](LONG* n, LONG** p) { return proxy.ListSynchronizedPorts(n, p); }, {101, 102}},
+         [&](LONG* n, LONG** p) { return proxy.ListSynchronizedPorts(n, p); },
+         {101, 102}},
         {SelectorMethod::ListPortsInGroup,
-         [&](LONG* n, LONG** p) { return proxy.ListPortsInGroup(2, n, p); }, {102, 104}},
+         [&](LONG* n, LONG** p) { return proxy.ListPortsInGroup(2, n, p); },
+         {102, 104}},
         {SelectorMethod::ListPortsInModule,
-         [&](LONG* n, LONG** p) { return proxy.ListPortsInModule(11, n, p); }, {101, 102}},
+         [&](LONG* n, LONG** p) { return proxy.ListPortsInModule(11, n, p); },
+         {101, 102}},
         {SelectorMethod::ListPortsOnSameCpu,
          [&](LONG* n, LONG** p) { return proxy.ListPortsOnSameCpu(104, n, p); },
          {101, 102, 103, 104}},

@@ -96,8 +96,8 @@ TYPED_TEST(Publication, SecondGlobalizeReplacesAndReleasesTheFirst) {
     // A null pointer is reported and changes nothing.
     this->Forget();
     EXPECT_EQ(Proxy::Globalize(nullptr), S_OK);
-    EXPECT_EQ(this->Reports(), (std::vector<std::string>{"pi != 0", std::string(TypeParam::kSlot) +
-                                                                         " == 0"}));
+    EXPECT_EQ(this->Reports(),
+              (std::vector<std::string>{"pi != 0", std::string(TypeParam::kSlot) + " == 0"}));
     EXPECT_TRUE(TypeParam::Valid());
     EXPECT_EQ(Proxy::Unglobalize(), S_OK);
     EXPECT_EQ(other->ref_count(), 1u);

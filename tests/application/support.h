@@ -89,9 +89,7 @@ class ProxyTest : public ::testing::Test {
     }
 
     void PublishSelector() { ASSERT_EQ(CKesPortSelector::Globalize(m_Selector.get()), S_OK); }
-    void PublishController() {
-        ASSERT_EQ(CKesTestController::Globalize(m_Controller.get()), S_OK);
-    }
+    void PublishController() { ASSERT_EQ(CKesTestController::Globalize(m_Controller.get()), S_OK); }
 
     std::string Console() const {
         std::ifstream in(m_Dir / "console.log", std::ios::binary);

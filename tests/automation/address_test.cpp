@@ -59,9 +59,9 @@ TEST(KesIpAddress, ParsesWithTheToleranceOfItsFormat) {
         {"a.b.c.d", -1, 0},
         {"0x1.2.3.4", -1, 0},  // "x" where the dot belongs
         {"+-1.2.3.4", -1, 0},
-        {"4294967296.0.0.1", -1, 0},     // wider than 32 bits
-        {"4294967297.1.1.1", -1, 0},     // would wrap to 1
-        {"-4294967295.1.1.1", -1, 0},    // would wrap to 1 as well
+        {"4294967296.0.0.1", -1, 0},   // wider than 32 bits
+        {"4294967297.1.1.1", -1, 0},   // would wrap to 1
+        {"-4294967295.1.1.1", -1, 0},  // would wrap to 1 as well
         {"18446744073709551617.1.1.1", -1, 0},
     };
     for (const IpCase& c : cases) {
@@ -144,8 +144,7 @@ TEST(KesMacAddress, ParsesHexadecimalBytesOfEitherCase) {
 }
 
 TEST(KesMacAddress, FormatsTheLowSixBytesInUpperCase) {
-    EXPECT_EQ(Narrow(CKesMacAddress(0x001B2C0D0E0Full).GetMacAddressString()),
-              "00:1B:2C:0D:0E:0F");
+    EXPECT_EQ(Narrow(CKesMacAddress(0x001B2C0D0E0Full).GetMacAddressString()), "00:1B:2C:0D:0E:0F");
     EXPECT_EQ(Narrow(CKesMacAddress(0xABCD001B2C0D0E0Full).GetMacAddressString()),
               "00:1B:2C:0D:0E:0F");
     EXPECT_EQ(Narrow(CKesMacAddress(0).GetMacAddressString()), "00:00:00:00:00:00");
@@ -173,7 +172,8 @@ TEST(KesAddressDeathTest, NullOutPointerAssertsWithTheModuleName) {
             setenv("DOV_HALT_ASSERTIONS", "1", 1);
             CKesIpAddress::ParseIpAddress(OLESTR("1.2.3.4"), nullptr);
         },
-        ::testing::ExitedWithCode(255), "kes/application/kesipaddress, line [0-9]+:\r\npAddress != 0");
+        ::testing::ExitedWithCode(255),
+        "kes/application/kesipaddress, line [0-9]+:\r\npAddress != 0");
     EXPECT_EXIT(
         {
             setenv("DOV_HALT_ASSERTIONS", "1", 1);

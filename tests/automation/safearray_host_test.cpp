@@ -39,10 +39,23 @@ TEST(SafeArrayCreate, ElementSizeAndTypeFollowTheVariantType) {
         UINT size;
     };
     const Case cases[] = {
-        {VT_I1, 1}, {VT_UI1, 1}, {VT_I2, 2},   {VT_UI2, 2},   {VT_BOOL, 2},
-        {VT_I4, 4}, {VT_UI4, 4}, {VT_INT, 4},  {VT_UINT, 4},  {VT_ERROR, 4},
-        {VT_R4, 4}, {VT_R8, 8},  {VT_CY, 8},   {VT_DATE, 8},  {VT_I8, 8},
-        {VT_UI8, 8}, {VT_BSTR, sizeof(void*)},
+        {VT_I1, 1},
+        {VT_UI1, 1},
+        {VT_I2, 2},
+        {VT_UI2, 2},
+        {VT_BOOL, 2},
+        {VT_I4, 4},
+        {VT_UI4, 4},
+        {VT_INT, 4},
+        {VT_UINT, 4},
+        {VT_ERROR, 4},
+        {VT_R4, 4},
+        {VT_R8, 8},
+        {VT_CY, 8},
+        {VT_DATE, 8},
+        {VT_I8, 8},
+        {VT_UI8, 8},
+        {VT_BSTR, sizeof(void*)},
     };
     for (const Case& c : cases) {
         Array array(SafeArrayCreateVector(c.vt, 0, 3));

@@ -45,9 +45,8 @@ TEST(KesSafeArray, EmptyDataCreatesNoArray) {
     CKesSafeArrayBstr strings{std::list<host::wstring>()};
     CKesSafeArrayUchar bytes{std::vector<unsigned char>()};
     CKesSafeArrayB wrapped(nullptr);
-    for (const CKesSafeArrayB* w :
-         std::initializer_list<const CKesSafeArrayB*>{&longs, &noCount, &negative, &strings,
-                                                      &bytes, &wrapped}) {
+    for (const CKesSafeArrayB* w : std::initializer_list<const CKesSafeArrayB*>{
+             &longs, &noCount, &negative, &strings, &bytes, &wrapped}) {
         EXPECT_EQ(w->ToSafeArray(), nullptr);
         EXPECT_EQ(w->Size(), 0);
     }
@@ -146,8 +145,7 @@ TEST(KesSafeArray, WrongElementSizeOrKindIsAnInvalidArray) {
     EXPECT_EQ(CKesSafeArrayLong(realArray.get()).PopulateArray(&size, out),
               KES_E_INVALID_SAFEARRAY);
     std::vector<unsigned char> buffer;
-    EXPECT_EQ(CKesSafeArrayUchar(realArray.get()).PopulateBuffer(buffer),
-              KES_E_INVALID_SAFEARRAY);
+    EXPECT_EQ(CKesSafeArrayUchar(realArray.get()).PopulateBuffer(buffer), KES_E_INVALID_SAFEARRAY);
     // String elements are pointers, 8 bytes here: a double wrapper must not
     // read them as numbers, nor the string wrapper numbers as strings.
     double realOut[2] = {};

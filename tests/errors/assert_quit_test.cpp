@@ -35,8 +35,10 @@ using errtest::Switches;
 const LONG kNotFound = static_cast<LONG>(0x8004020Au);
 const std::string kThisFile = "tests/errors/assert_quit_test";
 
-constexpr int kAssertLine = __LINE__ + 1;
-void FailAnAssertion() { KES_ASSERT(1 + 1 == 3); }
+constexpr int kAssertLine = __LINE__ + 2;
+void FailAnAssertion() {
+    KES_ASSERT(1 + 1 == 3);
+}
 
 // `thePattern` with "<n>" standing for a decimal line number.
 bool Matches(const std::string& theText, const std::string& thePattern) {
@@ -101,10 +103,10 @@ const char* Name(Action theAction) {
 struct SwitchCase {
     Action action;
     Switches switches;
-    bool fatal;                         // the process ends with status 255
-    std::vector<std::string> quenlix;   // record texts under "Quenlix"
-    bool managerTold;                   // the session manager got the first Quenlix text
-    std::vector<std::string> console;   // console entries
+    bool fatal;                        // the process ends with status 255
+    std::vector<std::string> quenlix;  // record texts under "Quenlix"
+    bool managerTold;                  // the session manager got the first Quenlix text
+    std::vector<std::string> console;  // console entries
 };
 
 TEST_F(ErrorsTest, SwitchCombinationsDecideWhereReportsGoAndWhetherTheProcessEnds) {
@@ -127,7 +129,11 @@ TEST_F(ErrorsTest, SwitchCombinationsDecideWhereReportsGoAndWhetherTheProcessEnd
         {Action::RaiseWithoutServer, none, false, {Prefixed(s)}, false, {Prefixed(s), s}},
         {Action::RaiseWithoutServer, log, false, {Prefixed(s)}, false, {Prefixed(s), s}},
         {Action::RaiseWithoutServer, halt, true, {Prefixed(Fatal(s))}, true, {Prefixed(Fatal(s))}},
-        {Action::RaiseWithoutServer, haltNoExit, false, {Prefixed(Fatal(s))}, true,
+        {Action::RaiseWithoutServer,
+         haltNoExit,
+         false,
+         {Prefixed(Fatal(s))},
+         true,
          {Prefixed(Fatal(s))}},
         {Action::Raise, none, false, {}, false, {r}},
         {Action::Raise, halt, false, {}, false, {r}},
@@ -185,10 +191,10 @@ TEST_F(ErrorsTest, SwitchCombinationsDecideWhereReportsGoAndWhetherTheProcessEnd
         }
         // The manager writes "Session <n>: <text>" under a source of its own.
         const std::vector<std::string> manager = FirstStrings(Records("TesterSessionManager"));
-        ExpectMatch(manager,
-                    c.managerTold ? std::vector<std::string>{c.quenlix.at(0)}
-                                  : std::vector<std::string>{},
-                    "session manager records");
+        ExpectMatch(
+            manager,
+            c.managerTold ? std::vector<std::string>{c.quenlix.at(0)} : std::vector<std::string>{},
+            "session manager records");
         ExpectMatch(Console(), c.console, "console entries");
     }
 }
@@ -274,7 +280,8 @@ TEST_F(ErrorsTest, QuitWithoutASessionHasNoSessionPartAndDestroysItsStream) {
             EXPECT_TRUE(destroyed);
         },
         {false, false, true});
-    EXPECT_EQ(FirstStrings(Records("Quenlix")), std::vector<std::string>{"Fatal error:  no session"});
+    EXPECT_EQ(FirstStrings(Records("Quenlix")),
+              std::vector<std::string>{"Fatal error:  no session"});
     EXPECT_TRUE(Records("TesterSessionManager").empty());
     EXPECT_EQ(Console(), std::vector<std::string>{"Fatal error:  no session"});
 }
@@ -350,9 +357,9 @@ TEST_F(ErrorsTest, AnUnreachableManagerSkipsTheReportQuietly) {
         HRESULT result;
         bool hasObject;  // an object without IDovSessionManager
     };
-    for (const Case& c : {Case{"GetSessionObject fails", E_FAIL, false},
-                          Case{"no object", S_OK, false},
-                          Case{"object without the manager interface", S_OK, true}}) {
+    for (const Case& c :
+         {Case{"GetSessionObject fails", E_FAIL, false}, Case{"no object", S_OK, false},
+          Case{"object without the manager interface", S_OK, true}}) {
         SCOPED_TRACE(c.name);
         TearDown();
         SetUp();
@@ -440,7 +447,8 @@ TEST_F(ErrorsTest, AThreadOutsideComTakesTheAssertionPathAndKeepsTheText) {
     InChild([] {
         errtest::EnterComWithServer();
         LONG result = 0;
-        std::thread outside([&result] { result = KesRaiseError(kNotFound, "outside", "kes/o", 4); });
+        std::thread outside(
+            [&result] { result = KesRaiseError(kNotFound, "outside", "kes/o", 4); });
         outside.join();
         EXPECT_EQ(result, kNotFound);
         host::wstring text;
@@ -471,8 +479,8 @@ template <class Lookup>
 void RaiseThrough(const char* theText) {
     auto factory = host::make_com<host::ClassFactory<Lookup>>();
     DWORD cookie = 0;
-    ASSERT_EQ(CoRegisterClassObject(CLSID_DovErrorLookup, factory->identity(),
-                                    CLSCTX_INPROC_SERVER, REGCLS_MULTIPLEUSE, &cookie),
+    ASSERT_EQ(CoRegisterClassObject(CLSID_DovErrorLookup, factory->identity(), CLSCTX_INPROC_SERVER,
+                                    REGCLS_MULTIPLEUSE, &cookie),
               S_OK);
     EXPECT_EQ(KesRaiseError(kNotFound, theText, "kes/k", 8), kNotFound);
     EXPECT_EQ(g_LiveLookups.load(), 0) << "the lookup object is released at once";
@@ -493,10 +501,10 @@ TEST_F(ErrorsTest, AFailedOrEmptyLookupTakesTheSecondAssertion) {
         "Assertion failed in kes/error/keserror, line <n>:\r\n"
         "SUCCEEDED(hrTemp) && (pErrorMessage != 0)";
     ExpectMatch(FirstStrings(Records("Quenlix")), {s, s}, "event records");
-    ExpectMatch(Console(),
-                {s, s, s, s,
-                 "Error 0x8004020a in kes/k, line 8:\r\nodd message S_FALSE is a success"},
-                "console");
+    ExpectMatch(
+        Console(),
+        {s, s, s, s, "Error 0x8004020a in kes/k, line 8:\r\nodd message S_FALSE is a success"},
+        "console");
 }
 
 }  // namespace

@@ -234,8 +234,7 @@ std::string ErrorReport(LONG code, const std::string& file, int line, const std:
 }
 
 std::string AssertionReport(const std::string& file, int line, const std::string& expression) {
-    return "Assertion failed in " + file + ", line " + std::to_string(line) + ":\r\n" +
-           expression;
+    return "Assertion failed in " + file + ", line " + std::to_string(line) + ":\r\n" + expression;
 }
 
 void Watch(std::ostream& theStream, bool* destroyed) {

@@ -39,7 +39,15 @@ TEST_F(ErrorsTest, RawRecordsKeepTheirFieldsAndTheIdentifiersLow16Bits) {
         {Writer::Event, EVENTLOG_WARNING_TYPE, 0x00012345u, {"one"}, {}, 2, 0x2345},
         {Writer::Info, 0, 0xFFFFu, {"info"}, {}, 4, 0xFFFF},
         {Writer::Warning, 0, 0xFFFF0000u, {}, {}, 2, 0},
-        {Writer::Error, 0, 0x80000001u, {"a", "", "Gr\xC3\xBC\xC3\x9F" "e"}, {0, 0xFF, 7}, 1, 1},
+        {Writer::Error,
+         0,
+         0x80000001u,
+         {"a", "",
+          "Gr\xC3\xBC\xC3\x9F"
+          "e"},
+         {0, 0xFF, 7},
+         1,
+         1},
         {Writer::Info, 0, 42u, {}, {1, 2, 3, 4}, 4, 42},
     };
     InChild([&cases] {

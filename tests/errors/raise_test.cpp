@@ -68,8 +68,12 @@ TEST_F(ErrorsTest, EveryNonzeroCodeIsReportedWithItsHexPatternAndTheCallersText)
         {-1, nullptr, false, "kes/c", 2147483647, ""},
         {static_cast<LONG>(0x80041234u), "unknown to the server", true, "kes/d", 7,
          "unknown to the server"},
-        {static_cast<LONG>(0x80040225u), "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC", false, "x", -3,
-         "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC"},
+        {static_cast<LONG>(0x80040225u),
+         "Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x82\xAC",
+         false, "x", -3,
+         "Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x82\xAC"},
     };
     InChild([&cases] {
         errtest::EnterComWithServer();
@@ -121,10 +125,10 @@ TEST_F(ErrorsTest, QuietConsoleLeavesTheLogAndTheTableAlone) {
         bool interrupt;
         bool log;
     };
-    for (const Case& c : {Case{"trace off", false, false, false},
-                          Case{"trace off, logged", false, false, true},
-                          Case{"interrupt context", true, true, false},
-                          Case{"interrupt context, logged", true, true, true}}) {
+    for (const Case& c :
+         {Case{"trace off", false, false, false}, Case{"trace off, logged", false, false, true},
+          Case{"interrupt context", true, true, false},
+          Case{"interrupt context, logged", true, true, true}}) {
         SCOPED_TRACE(c.name);
         TearDown();
         SetUp();
@@ -265,8 +269,12 @@ TEST_F(ErrorsTest, TheTableHoldsTheCallersTextWhole) {
         EXPECT_EQ(TableSize(), 0u);
 
         errtest::TraceErrors(false);
-        KesRaiseError(0x202, "Gr\xC3\xBC\xC3\x9F" "e", "kes/n", 6);
-        EXPECT_EQ(Fetch(0x202, true), Wide("Gr\xC3\xBC\xC3\x9F" "e"));
+        KesRaiseError(0x202,
+                      "Gr\xC3\xBC\xC3\x9F"
+                      "e",
+                      "kes/n", 6);
+        EXPECT_EQ(Fetch(0x202, true), Wide("Gr\xC3\xBC\xC3\x9F"
+                                           "e"));
         // A stream's text reaches the table in full, a zero byte included.
         std::ostream& stream = KesMakeErrorStream();
         stream << "a" << '\0' << "b";

@@ -5,12 +5,12 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <set>
 #include <sys/syscall.h>
 #include <sys/wait.h>
-#include <thread>
 #include <unistd.h>
+#include <atomic>
+#include <set>
+#include <thread>
 #include <vector>
 
 namespace {

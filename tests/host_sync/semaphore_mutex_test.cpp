@@ -209,7 +209,8 @@ TEST(Mutex, TimedWaitsNeverLoseAHandOff) {
     });
     for (int i = 0; i < rounds; ++i) {
         ASSERT_EQ(WaitForSingleObject(m, 5000), WAIT_OBJECT_0) << "round " << i;
-        auto until = std::chrono::steady_clock::now() + std::chrono::microseconds(500 + 97 * (i % 11));
+        auto until =
+            std::chrono::steady_clock::now() + std::chrono::microseconds(500 + 97 * (i % 11));
         while (std::chrono::steady_clock::now() < until) {
         }
         ASSERT_TRUE(ReleaseMutex(m));

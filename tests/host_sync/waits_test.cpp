@@ -359,7 +359,8 @@ TEST(Names, SameNameSameKindOpensTheSameObject) {
     ASSERT_NE(second, nullptr);
     EXPECT_EQ(GetLastError(), ERROR_ALREADY_EXISTS);
     EXPECT_NE(first, second);
-    EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT) << "the flags of the second call are ignored";
+    EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT)
+        << "the flags of the second call are ignored";
     SetEvent(first);
     EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0);
     EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_OBJECT_0) << "still the manual-reset event";

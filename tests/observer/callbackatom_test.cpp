@@ -66,9 +66,9 @@ TEST_F(AtomLists, AtomsLinkAtTheTailAndFormARing) {
 // directions, and the head.
 TEST_F(AtomLists, UnlinkingAnyPositionKeepsTheRingWhole) {
     struct Case {
-        int remove;       // index of the atom taken out
-        int head;         // index of the head afterwards
-        int forward[2];   // the ring from the head
+        int remove;      // index of the atom taken out
+        int head;        // index of the head afterwards
+        int forward[2];  // the ring from the head
     };
     const Case cases[] = {{0, 1, {1, 2}}, {1, 0, {0, 2}}, {2, 0, {0, 1}}};
     for (const Case& c : cases) {
@@ -80,10 +80,10 @@ TEST_F(AtomLists, UnlinkingAnyPositionKeepsTheRingWhole) {
             atom.addNotifierList(notifier, list);
         atoms[c.remove].removeNotifierList(notifier, list);
         EXPECT_EQ(list, &atoms[c.head]);
-        EXPECT_EQ(Forward(list), (std::vector<CMyKesCallbackAtom*>{&atoms[c.forward[0]],
-                                                                   &atoms[c.forward[1]]}));
-        EXPECT_EQ(Backward(list), (std::vector<CMyKesCallbackAtom*>{&atoms[c.forward[0]],
-                                                                    &atoms[c.forward[1]]}));
+        EXPECT_EQ(Forward(list),
+                  (std::vector<CMyKesCallbackAtom*>{&atoms[c.forward[0]], &atoms[c.forward[1]]}));
+        EXPECT_EQ(Backward(list),
+                  (std::vector<CMyKesCallbackAtom*>{&atoms[c.forward[0]], &atoms[c.forward[1]]}));
         EXPECT_EQ(atoms[c.remove].getNotifier(), nullptr);
         // An unlinked atom links again, at the tail.
         atoms[c.remove].addNotifierList(notifier, list);

@@ -134,14 +134,18 @@ TEST(Concurrency, PassesReachOnlyLiveSubscribedObserversWhileOthersChangeSubscri
                     if (o.on(k) > 0)
                         notifiers[k].unsubscribe(&o);
                     break;
-                case 5: o.reset(); break;
+                case 5:
+                    o.reset();
+                    break;
                 case 6: {
                     auto& slot = pool[random() % pool.size()];
                     lostFailures += slot->failures.load();
                     slot = std::make_unique<Watched>(census, false);
                     break;
                 }
-                default: std::this_thread::yield(); break;
+                default:
+                    std::this_thread::yield();
+                    break;
             }
         }
         for (auto& o : pool)

@@ -110,7 +110,8 @@ void SubscribeNull() {
 }
 
 const MisuseCase kCases[] = {
-    {"DestroyLinkedAtom", DestroyLinkedAtom, "kes/observer/mykescallbackatom, line [0-9]+:\r\nmyNotifier == 0"},
+    {"DestroyLinkedAtom", DestroyLinkedAtom,
+     "kes/observer/mykescallbackatom, line [0-9]+:\r\nmyNotifier == 0"},
     {"DestroyElementInItsList", DestroyElementInItsList,
      "kes/observer/mykescallbackelement, line [0-9]+:\r\nmyPrevCallBackElementP == 0"},
     {"ElementJoinsAnotherObserversList", ElementJoinsAnotherObserversList,
@@ -120,7 +121,8 @@ const MisuseCase kCases[] = {
      "kes/observer/mykescallbackatom, line [0-9]+:\r\nmyNotifier == &theNotifier"},
     {"NeighbourOfAnUnlinkedAtom", NeighbourOfAnUnlinkedAtom,
      "kes/observer/mykescallbackatom, line [0-9]+:\r\nmyNotifier != 0"},
-    {"UnsubscribeAStranger", UnsubscribeAStranger, "kes/observer/kesobserverab, line [0-9]+:\r\nfalse"},
+    {"UnsubscribeAStranger", UnsubscribeAStranger,
+     "kes/observer/kesobserverab, line [0-9]+:\r\nfalse"},
     {"EnableAnOpenGate", EnableAnOpenGate,
      "kes/observer/kesgatednotifierb, line [0-9]+:\r\nm_DisableCount > 0"},
     {"DestroyANotifierWithASubscriber", DestroyANotifierWithASubscriber,

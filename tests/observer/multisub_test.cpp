@@ -143,9 +143,7 @@ class Tracked : public CKesObserverB<CKesNothing> {
 
   private:
     void doSubscribe(CKesNotifierB& n) override { ++(&n == myFirst ? myOnFirst : myOnSecond); }
-    void doUnsubscribe(CKesNotifierB& n) override {
-        --(&n == myFirst ? myOnFirst : myOnSecond);
-    }
+    void doUnsubscribe(CKesNotifierB& n) override { --(&n == myFirst ? myOnFirst : myOnSecond); }
 
     unsigned myMagic = kAlive;
     const CKesNotifierB* myFirst = nullptr;
@@ -182,11 +180,21 @@ TEST(MultiSubRandom, ArbitraryChangesInsidePassesKeepEveryCallValid) {
         SelfNotifier& here = caller == &notifiers[0] ? notifiers[0] : notifiers[1];
         Tracked& other = *observers[pick(5)];
         switch (pick(10)) {
-            case 0: here.subscribe(&other); break;
-            case 1: here.subscribe(&self); break;
-            case 2: unsubscribeFrom(other, here); break;
-            case 3: unsubscribeFrom(self, here); break;
-            case 4: other.reset(); break;
+            case 0:
+                here.subscribe(&other);
+                break;
+            case 1:
+                here.subscribe(&self);
+                break;
+            case 2:
+                unsubscribeFrom(other, here);
+                break;
+            case 3:
+                unsubscribeFrom(self, here);
+                break;
+            case 4:
+                other.reset();
+                break;
             case 5:
                 if (nestedBudget > 0) {
                     --nestedBudget;
@@ -210,7 +218,8 @@ TEST(MultiSubRandom, ArbitraryChangesInsidePassesKeepEveryCallValid) {
                     (&here == &notifiers[0] ? notifiers[1] : notifiers[0]).fire();
                 }
                 break;
-            default: break;
+            default:
+                break;
         }
     };
 

@@ -90,7 +90,8 @@ TEST_F(Interfaces, LookupFailuresLeaveTheGuidsAlone) {
     EXPECT_EQ(reader.Lookup(w("IMissing"), iid, clsid), KES_E_NOT_FOUND);
     EXPECT_EQ(TakeRaised(), std::vector<Raised>{});
     EXPECT_EQ(reader.Lookup(w("IPartial"), iid, clsid), KES_E_VALUE_ACCESS);
-    EXPECT_EQ(TakeRaised(), (std::vector<Raised>{{KES_E_VALUE_ACCESS, "GetValue failed for CLSID"}}));
+    EXPECT_EQ(TakeRaised(),
+              (std::vector<Raised>{{KES_E_VALUE_ACCESS, "GetValue failed for CLSID"}}));
     EXPECT_EQ(iid, IID_IPortStats);
     EXPECT_EQ(clsid, CLSID_PortStats);
     for (const char* bad : {"", "a\\b"}) {
@@ -115,9 +116,10 @@ TEST_F(Interfaces, OperationsOnAClosedRegistrarFailAsDocumented) {
     TakeConsole();
     EXPECT_EQ(closed.Unregister(w("IPortStats")), KES_E_NOT_FOUND);
     EXPECT_EQ(TakeRaised(), (std::vector<Raised>{{KES_E_NOT_FOUND, "6"}}));
-    EXPECT_EQ(TakeAssertions(),
-              (std::set<std::string>{"kes/registrar/kesregistrar: m_accessMode == KesAccessReadWrite",
-                                     "kes/registrar/kesregistrar: m_subkey != 0"}));
+    EXPECT_EQ(
+        TakeAssertions(),
+        (std::set<std::string>{"kes/registrar/kesregistrar: m_accessMode == KesAccessReadWrite",
+                               "kes/registrar/kesregistrar: m_subkey != 0"}));
     LONG index = -1;
     host::wstring name = w("kept");
     EXPECT_EQ(closed.EnumerateInterfaces(index, name), KES_E_NO_MORE_ITEMS);
@@ -159,7 +161,7 @@ TEST_F(Interfaces, MapsGoOnPastAFailingRowAndStopAtTheNullIid) {
     const _TKesCommapEntry map[] = {
         {OLESTR("IPortStats"), &IID_IPortStats, &CLSID_PortStats},
         {tooLong.c_str(), &IID_ICapture, &CLSID_Capture},  // refused by the store
-        {nullptr, &IID_ICapture, &CLSID_Capture},           // no name: skipped
+        {nullptr, &IID_ICapture, &CLSID_Capture},          // no name: skipped
         {OLESTR("ICapture"), &IID_ICapture, &CLSID_Capture},
         {OLESTR("IAfterTheEnd"), nullptr, &CLSID_Capture},
         {OLESTR("INeverSeen"), &IID_ICapture, &CLSID_Capture},
@@ -212,8 +214,7 @@ TEST_F(Interfaces, RegisterRefusesNamesThatAreNotOneKeyLevel) {
 
 TEST_F(Interfaces, PortSupportByNameIsExactAndNeedsTheWholePath) {
     const host::wstring app(theDovSessionTypeTable[DovSessionCapture]);
-    Publish(app + w("\\Ports\\DOV_PORT_ATM_OC3"), w("IPortStats"), IID_IPortStats,
-            CLSID_PortStats);
+    Publish(app + w("\\Ports\\DOV_PORT_ATM_OC3"), w("IPortStats"), IID_IPortStats, CLSID_PortStats);
     CKesInterfaceRegistrar any;  // never opened: the question uses a registrar of its own
     EXPECT_EQ(any.IsPortInterfaceSupported(DovPortAtmOc3, DovSessionCapture, w("IPortStats")), 1);
     EXPECT_EQ(any.IsPortInterfaceSupported(DovPortAtmOc3, DovSessionCapture, w("iportstats")), 0);
@@ -246,14 +247,13 @@ TEST_F(Interfaces, PortSupportByIidSkipsUnreadableRecords) {
     CreateApp(narrow(port) + "\\Interfaces\\IBroken");
     Publish(port, w("ICapture"), IID_ICapture, CLSID_Capture);
     CKesInterfaceRegistrar any;
-    EXPECT_EQ(any.IsPortInterfaceSupported(DovPortGigabitEthernet, DovSessionWorkbench,
-                                           IID_ICapture),
-              1);
+    EXPECT_EQ(
+        any.IsPortInterfaceSupported(DovPortGigabitEthernet, DovSessionWorkbench, IID_ICapture), 1);
     EXPECT_EQ(TakeRaised(), (std::vector<Raised>{{KES_E_VALUE_ACCESS, "GetValue failed for IID"}}));
     // The CLSID is not an IID.
-    EXPECT_EQ(any.IsPortInterfaceSupported(DovPortGigabitEthernet, DovSessionWorkbench,
-                                           CLSID_Capture),
-              0);
+    EXPECT_EQ(
+        any.IsPortInterfaceSupported(DovPortGigabitEthernet, DovSessionWorkbench, CLSID_Capture),
+        0);
     EXPECT_EQ(any.IsPortInterfaceSupported(DovPortGigabitEthernetCopper, DovSessionWorkbench,
                                            IID_ICapture),
               0);

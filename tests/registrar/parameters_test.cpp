@@ -98,7 +98,7 @@ TEST_F(Parameters, ReadsTakeWhateverBytesAreStored) {
     EXPECT_EQ(parameters.GetValue(w("OneChar"), number), 0);  // 'A' and its NUL: 4 bytes
     EXPECT_EQ(number, 0x41u);
     EXPECT_EQ(parameters.GetValue(w("Short"), number), 0);
-    EXPECT_EQ(number, 0x1234u);  // zero-extended
+    EXPECT_EQ(number, 0x1234u);                                              // zero-extended
     EXPECT_EQ(parameters.GetValue(w("TwoChars"), number), KES_E_NOT_FOUND);  // 6 bytes
     EXPECT_EQ(number, 0x1234u);
     EXPECT_EQ(TakeRaised(), std::vector<Raised>{});
@@ -113,7 +113,8 @@ TEST_F(RootPaths, AppRootReadsRootOrSaysWhatIsMissing) {
 
     HKEY product = Create(w(kProductKey));
     EXPECT_EQ(CKesAppRoot::GetPath(path), KES_E_VALUE_ACCESS);
-    EXPECT_EQ(TakeRaised(), (std::vector<Raised>{{KES_E_VALUE_ACCESS, "GetValue failed for Root"}}));
+    EXPECT_EQ(TakeRaised(),
+              (std::vector<Raised>{{KES_E_VALUE_ACCESS, "GetValue failed for Root"}}));
     EXPECT_EQ(path, w("unchanged"));
 
     ASSERT_EQ(SetText(product, w("Root"), w("/opt/tester")), ERROR_SUCCESS);

@@ -71,13 +71,19 @@ TEST_F(Registrar, EveryFailureGivesItsCodeTextAndAssertion) {
          {Assertion("false")}},
         {"store refuses to open a missing key",
          [&](ExposedRegistrar& r) { return r.OpenKey(w("Missing"), KesAccessReadOnly); },
-         KES_E_NOT_FOUND, {}, {}},
+         KES_E_NOT_FOUND,
+         {},
+         {}},
         {"store refuses to open a missing key read-write",
          [&](ExposedRegistrar& r) { return r.OpenKey(w("Missing"), KesAccessReadWrite); },
-         KES_E_NOT_FOUND, {}, {}},
+         KES_E_NOT_FOUND,
+         {},
+         {}},
         {"store refuses to create an over-long name",
          [&](ExposedRegistrar& r) { return r.OpenKey(host::wstring(256, 'k'), KesAccessCreate); },
-         KES_E_NOT_FOUND, {}, {}},
+         KES_E_NOT_FOUND,
+         {},
+         {}},
         {"close fails",
          [&](ExposedRegistrar& r) {
              EXPECT_EQ(r.OpenKey(base, KesAccessReadOnly), 0);
@@ -102,7 +108,9 @@ TEST_F(Registrar, EveryFailureGivesItsCodeTextAndAssertion) {
              ULONG number = 0;
              return r.GetValue(w("Number"), number, true);
          },
-         static_cast<LONG>(ERROR_INVALID_HANDLE), {}, {Assertion("m_subkey != 0")}},
+         static_cast<LONG>(ERROR_INVALID_HANDLE),
+         {},
+         {Assertion("m_subkey != 0")}},
         {"write with no key open",
          [&](ExposedRegistrar& r) { return r.SetValue(w("Text"), w("x")); },
          KES_E_VALUE_ACCESS,
@@ -137,7 +145,9 @@ TEST_F(Registrar, EveryFailureGivesItsCodeTextAndAssertion) {
              EXPECT_EQ(r.OpenKey(base, KesAccessCreate), 0);
              return r.DeleteSubkey(w("Other"));
          },
-         0, {}, {Assertion("m_accessMode == KesAccessReadWrite")}},
+         0,
+         {},
+         {Assertion("m_accessMode == KesAccessReadWrite")}},
         {"missing value read",
          [&](ExposedRegistrar& r) {
              EXPECT_EQ(r.OpenKey(base, KesAccessReadOnly), 0);
@@ -153,7 +163,9 @@ TEST_F(Registrar, EveryFailureGivesItsCodeTextAndAssertion) {
              host::wstring text;
              return r.GetValue(w("Missing"), text, true);
          },
-         static_cast<LONG>(ERROR_FILE_NOT_FOUND), {}, {}},
+         static_cast<LONG>(ERROR_FILE_NOT_FOUND),
+         {},
+         {}},
         {"string read of a number, silent or not",
          [&](ExposedRegistrar& r) {
              EXPECT_EQ(r.OpenKey(base, KesAccessReadOnly), 0);
@@ -178,7 +190,9 @@ TEST_F(Registrar, EveryFailureGivesItsCodeTextAndAssertion) {
              ULONG number = 0;
              return r.GetValue(w("Text"), number, true);
          },
-         static_cast<LONG>(ERROR_MORE_DATA), {}, {}},
+         static_cast<LONG>(ERROR_MORE_DATA),
+         {},
+         {}},
         {"deletion of a missing value",
          [&](ExposedRegistrar& r) {
              EXPECT_EQ(r.OpenKey(base, KesAccessReadWrite), 0);
@@ -288,19 +302,21 @@ TEST_F(Registrar, StringReadsHold255CharactersAnd256AreTooMany) {
     EXPECT_EQ(registrar.GetValue(w("Over"), text, true), static_cast<LONG>(ERROR_MORE_DATA));
     EXPECT_EQ(TakeRaised(), std::vector<Raised>{});
     EXPECT_EQ(registrar.GetValue(w("Over"), text, false), KES_E_VALUE_ACCESS);
-    EXPECT_EQ(TakeRaised(), (std::vector<Raised>{{KES_E_VALUE_ACCESS, "GetValue failed for Over"}}));
+    EXPECT_EQ(TakeRaised(),
+              (std::vector<Raised>{{KES_E_VALUE_ACCESS, "GetValue failed for Over"}}));
     EXPECT_EQ(text, w("unchanged"));
 }
 
 TEST_F(Registrar, StringReadsTakeEveryStringTypeAsStoredUpToTheFirstNul) {
     HKEY key = CreateApp("Types");
     ASSERT_EQ(SetText(key, w("Expand"), w("%HOME%\\bin"), REG_EXPAND_SZ), ERROR_SUCCESS);
-    const std::vector<BYTE> multi = {'e', 0, 't', 0, 'h', 0, '0', 0, 0, 0,
-                                     'e', 0, 't', 0, 'h', 0, '1', 0, 0, 0, 0, 0};
+    const std::vector<BYTE> multi = {'e', 0,   't', 0,   'h', 0,   '0', 0, 0, 0, 'e',
+                                     0,   't', 0,   'h', 0,   '1', 0,   0, 0, 0, 0};
     ASSERT_EQ(SetRaw(key, w("Multi"), REG_MULTI_SZ, multi), ERROR_SUCCESS);
     ASSERT_EQ(SetRaw(key, w("Bare"), REG_SZ, {'n', 0, 'o', 0}), ERROR_SUCCESS);  // no terminator
     ASSERT_EQ(SetRaw(key, w("Empty"), REG_SZ, {}), ERROR_SUCCESS);
-    ASSERT_EQ(SetRaw(key, w("Odd"), REG_SZ, {'x', 0, 'y'}), ERROR_SUCCESS);  // half a unit at the end
+    ASSERT_EQ(SetRaw(key, w("Odd"), REG_SZ, {'x', 0, 'y'}),
+              ERROR_SUCCESS);  // half a unit at the end
     ASSERT_EQ(SetRaw(key, w("Blob"), REG_BINARY, {'b', 0, 0, 0}), ERROR_SUCCESS);
     CKesRegistrar registrar;
     ASSERT_EQ(registrar.OpenKey(w("Types"), KesAccessReadOnly), 0);
@@ -315,15 +331,16 @@ TEST_F(Registrar, StringReadsTakeEveryStringTypeAsStoredUpToTheFirstNul) {
     }
     host::wstring text;
     EXPECT_EQ(registrar.GetValue(w("Blob"), text, false), KES_E_VALUE_ACCESS);
-    EXPECT_EQ(TakeRaised(), (std::vector<Raised>{
-                                {KES_E_VALUE_ACCESS, "GetValue failed for Blob, not a string"}}));
+    EXPECT_EQ(
+        TakeRaised(),
+        (std::vector<Raised>{{KES_E_VALUE_ACCESS, "GetValue failed for Blob, not a string"}}));
 }
 
 TEST_F(Registrar, NumberReadsNeedADwordThatFitsInFourBytes) {
     HKEY key = CreateApp("Numbers");
-    ASSERT_EQ(SetText(key, w("One"), w("a")), ERROR_SUCCESS);     // 4 bytes with its NUL
-    ASSERT_EQ(SetText(key, w("Empty"), w("")), ERROR_SUCCESS);    // 2 bytes
-    ASSERT_EQ(SetText(key, w("Two"), w("ab")), ERROR_SUCCESS);    // 6 bytes
+    ASSERT_EQ(SetText(key, w("One"), w("a")), ERROR_SUCCESS);   // 4 bytes with its NUL
+    ASSERT_EQ(SetText(key, w("Empty"), w("")), ERROR_SUCCESS);  // 2 bytes
+    ASSERT_EQ(SetText(key, w("Two"), w("ab")), ERROR_SUCCESS);  // 6 bytes
     ASSERT_EQ(SetRaw(key, w("Short"), REG_DWORD, {0x01, 0x02}), ERROR_SUCCESS);
     ASSERT_EQ(SetRaw(key, w("Full"), REG_DWORD, {0x78, 0x56, 0x34, 0x12}), ERROR_SUCCESS);
     CKesRegistrar registrar;
@@ -354,8 +371,8 @@ TEST_F(Registrar, WritesStoreTheRegistryTypesAndSizes) {
 
     HKEY key = CreateApp("New\\Deep\\Key");
     DWORD type = 0;
-    EXPECT_EQ(GetRaw(key, w("TEXT"), &type),
-              (std::vector<BYTE>{'r', 0, 'e', 0, 'p', 0, 'l', 0, 'a', 0, 'c', 0, 'e', 0, 'd', 0, 0, 0}));
+    EXPECT_EQ(GetRaw(key, w("TEXT"), &type), (std::vector<BYTE>{'r', 0, 'e', 0, 'p', 0, 'l', 0, 'a',
+                                                                0, 'c', 0, 'e', 0, 'd', 0, 0, 0}));
     EXPECT_EQ(type, REG_SZ);
     EXPECT_EQ(GetRaw(key, w("Empty"), &type), (std::vector<BYTE>{0, 0}));
     EXPECT_EQ(GetRaw(key, w("Number"), &type), (std::vector<BYTE>{0xEF, 0xBE, 0xAD, 0xDE}));

@@ -121,7 +121,8 @@ class RegistrarTest : public ::testing::Test {
             std::size_t comma = text.find(", line ", file);
             std::size_t colon = text.find(":\r\n", comma);
             std::size_t end = text.find('\n', colon + 3);
-            if (comma == std::string::npos || colon == std::string::npos || end == std::string::npos)
+            if (comma == std::string::npos || colon == std::string::npos ||
+                end == std::string::npos)
                 break;
             found.insert(text.substr(file, comma - file) + ": " +
                          text.substr(colon + 3, end - colon - 3));

@@ -26,14 +26,20 @@ std::vector<std::int32_t> Sequence(std::initializer_list<std::int32_t> values) {
 
 TEST(SymbolTables, RowsValuesOrderAndSymbolsAreAsStored) {
     const TableCase cases[] = {
-        {"port types", theDovPortTypeTable, 29,
+        {"port types",
+         theDovPortTypeTable,
+         29,
          Sequence({0,  1,  2,  3,  4,  9,  5,  6,  7,  8,  10, 11, 12, 13, 14,
                    15, 16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 29}),
-         {"DOV_PORT_"}, "DOV_PORT_UNKNOWN"},
-        {"module types", theDovModuleTypeTable, 31,
+         {"DOV_PORT_"},
+         "DOV_PORT_UNKNOWN"},
+        {"module types",
+         theDovModuleTypeTable,
+         31,
          Sequence({0,  1,  2,  3,  4,  5,  6,  7,  12, 8,  9,  10, 11, 13, 14, 15,
                    16, 17, 18, 19, 20, 21, 22, 23, 24, 25, 26, 27, 28, 29, 30}),
-         {"DOV_MODULE_", "DOV_CARD_"}, "DOV_MODULE_UNKNOWN"},
+         {"DOV_MODULE_", "DOV_CARD_"},
+         "DOV_MODULE_UNKNOWN"},
     };
     for (const TableCase& each : cases) {
         SCOPED_TRACE(each.name);

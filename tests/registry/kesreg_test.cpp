@@ -454,8 +454,8 @@ TEST_F(Kesreg, RegisteredTesterLibraryServesTheErrorServerThroughTheRegistry) {
     // COM has loaded the library into this process.
     void* loaded = dlopen(library.c_str(), RTLD_NOW | RTLD_NOLOAD);
     ASSERT_NE(loaded, nullptr);
-    auto entry = reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(
-        dlsym(loaded, "DllGetClassObject"));
+    auto entry =
+        reinterpret_cast<HRESULT (*)(REFCLSID, REFIID, void**)>(dlsym(loaded, "DllGetClassObject"));
     ASSERT_NE(entry, nullptr);
     void* other = reinterpret_cast<void*>(1);
     EXPECT_EQ(entry(CLSID_TestProbe, IID_IClassFactory, &other), CLASS_E_CLASSNOTAVAILABLE);

@@ -15,7 +15,7 @@ static_assert(!std::is_copy_constructible<CKesLock>::value, "a copy would unlock
 
 // Overrides only the write pair and records every call.
 class WriteOnly : public ILockable {
-public:
+  public:
     mutable int locks = 0;
     mutable int unlocks = 0;
     mutable bool held = false;
@@ -52,7 +52,7 @@ TEST(ILockable, EveryFormTakesTheWriteLockWhenOnlyItIsOverridden) {
 
 // A reader-writer style lockable: shared and exclusive forms are separate.
 class ReadWrite : public WriteOnly {
-public:
+  public:
     mutable int reads = 0;
     void LockRead() const override { ++reads; }
     void UnlockRead() const override { --reads; }
@@ -83,7 +83,7 @@ TEST(ILockable, CopyingALockableCopiesNoLockState) {
 }
 
 class ThrowingUnlock : public ILockable {
-public:
+  public:
     mutable int unlock_attempts = 0;
     void LockWrite() const override {}
     void UnlockWrite() const override {
@@ -101,7 +101,7 @@ TEST(ScopedLock, AnUnlockThatThrowsIsSwallowedByEveryScopedLock) {
 }
 
 class ThrowingLock : public ILockable {
-public:
+  public:
     mutable int unlocks = 0;
     void LockWrite() const override { throw 42; }
     void UnlockWrite() const override { ++unlocks; }

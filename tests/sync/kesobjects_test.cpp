@@ -48,10 +48,11 @@ struct Attempt {
     std::atomic<bool> done{false};
     std::thread thread;
     template <class Action>
-    explicit Attempt(Action action) : thread([this, action] {
-          action();
-          done = true;
-      }) {}
+    explicit Attempt(Action action)
+        : thread([this, action] {
+              action();
+              done = true;
+          }) {}
     bool finishes_within(int milliseconds) {
         auto limit = std::chrono::steady_clock::now() + std::chrono::milliseconds(milliseconds);
         while (!done && std::chrono::steady_clock::now() < limit)

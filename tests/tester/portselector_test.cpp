@@ -155,8 +155,7 @@ TEST(SimulatedPortSelector, MappingParsesPairsAndAnswersBothWays) {
     EXPECT_EQ(selector->Configuration().mapping.size(), 2u);
     host::wstring longer = W("101 102 junk");
     EXPECT_EQ(selector->SetPortMapping(7, longer.c_str()), S_OK);
-    EXPECT_EQ(selector->Configuration().mapping,
-              (std::vector<std::pair<LONG, LONG>>{{101, 102}}));
+    EXPECT_EQ(selector->Configuration().mapping, (std::vector<std::pair<LONG, LONG>>{{101, 102}}));
     EXPECT_EQ(selector->SetPortMapping(0, nullptr), S_OK);
     EXPECT_TRUE(selector->Configuration().mapping.empty());
     EXPECT_EQ(selector->SetPortMapping(-1, longer.c_str()), E_INVALIDARG);
@@ -179,9 +178,9 @@ TEST(SimulatedPortSelector, SavedInformationSlotsAndLookups) {
     ASSERT_EQ(selector->ListSavedPortInfo(SavedInfoUserData, &count, &width, &entries), S_OK);
     EXPECT_EQ(count, 0);
     CoTaskMemFree(entries);
-    EXPECT_EQ(selector->ListSavedPortInfo(static_cast<EListSavedInfoType>(9), &count, &width,
-                                          &entries),
-              E_INVALIDARG);
+    EXPECT_EQ(
+        selector->ListSavedPortInfo(static_cast<EListSavedInfoType>(9), &count, &width, &entries),
+        E_INVALIDARG);
 
     LONG length = 0;
     WCHAR* value = nullptr;

@@ -19,9 +19,8 @@ inline std::atomic<int> g_liveSinks{0};
 // One sink for all four events interfaces; each call is recorded as a short
 // text ("added 101", "state 2", ...). `m_OnEvent`, when set, runs after the
 // record is made, on the firing thread.
-class RecordingSink
-    : public host::ComObject<IIntPortSelectorEvents, IIntPortSelectorGuardEvents,
-                             IIntTestControllerEvents, IIntTestSessionGuardEvents> {
+class RecordingSink : public host::ComObject<IIntPortSelectorEvents, IIntPortSelectorGuardEvents,
+                                             IIntTestControllerEvents, IIntTestSessionGuardEvents> {
   public:
     RecordingSink() { ++g_liveSinks; }
     ~RecordingSink() override { --g_liveSinks; }

@@ -13,8 +13,8 @@ namespace {
 using Entry = KesEnumConverterBC::EnumSymEnt;
 
 // The terminator's value (3) is one that is sought: it must never match.
-const Entry kColours[] = {
-    {1, "Red"}, {2, "Green"}, {2, "Verde"}, {4, "Blue"}, {5, "Red"}, {3, nullptr}};
+const Entry kColours[] = {{1, "Red"},  {2, "Green"}, {2, "Verde"},
+                          {4, "Blue"}, {5, "Red"},   {3, nullptr}};
 const Entry kOnlyTerminator[] = {{0, nullptr}};
 
 std::string LastText(LONG code) {
@@ -28,7 +28,9 @@ TEST(EnumConverter, ValueToNameGivesTheFirstEntrysOwnPointer) {
         int value;
         const char* const* expected;  // the table's own pointer
     };
-    const Case cases[] = {{1, &kColours[0].name}, {2, &kColours[1].name}, {4, &kColours[3].name},
+    const Case cases[] = {{1, &kColours[0].name},
+                          {2, &kColours[1].name},
+                          {4, &kColours[3].name},
                           {5, &kColours[4].name}};
     for (const Case& c : cases) {
         const char* name = nullptr;
@@ -48,9 +50,12 @@ TEST(EnumConverter, NameToValueMatchesWholeNamesCaseSensitivelyFirstEntryWins) {
     };
     const Case cases[] = {
         {"Red", S_OK, 1},  // not 5: the earlier entry wins
-        {"Verde", S_OK, 2},          {"Blue", S_OK, 4},
-        {"red", KES_E_NOT_FOUND, 0}, {"RED", KES_E_NOT_FOUND, 0},
-        {"Re", KES_E_NOT_FOUND, 0},  {"Reds", KES_E_NOT_FOUND, 0},
+        {"Verde", S_OK, 2},
+        {"Blue", S_OK, 4},
+        {"red", KES_E_NOT_FOUND, 0},
+        {"RED", KES_E_NOT_FOUND, 0},
+        {"Re", KES_E_NOT_FOUND, 0},
+        {"Reds", KES_E_NOT_FOUND, 0},
         {"", KES_E_NOT_FOUND, 0},
     };
     for (const Case& c : cases) {

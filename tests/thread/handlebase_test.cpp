@@ -41,16 +41,16 @@ std::string LastText(LONG code) {
 
 // Runs `check` in a fresh copy of this program, where the allocator is as at
 // load, and expects it to succeed.
-#define EXPECT_IN_FRESH_PROCESS(...)                                    \
-    do {                                                                \
-        GTEST_FLAG_SET(death_test_style, "threadsafe");                 \
-        EXPECT_EXIT(                                                    \
-            {                                                           \
-                bool ok = (__VA_ARGS__)();                                \
-                std::fflush(stderr);                                    \
-                std::_Exit(ok ? 0 : 1);                                 \
-            },                                                          \
-            ::testing::ExitedWithCode(0), "");                          \
+#define EXPECT_IN_FRESH_PROCESS(...)                    \
+    do {                                                \
+        GTEST_FLAG_SET(death_test_style, "threadsafe"); \
+        EXPECT_EXIT(                                    \
+            {                                           \
+                bool ok = (__VA_ARGS__)();              \
+                std::fflush(stderr);                    \
+                std::_Exit(ok ? 0 : 1);                 \
+            },                                          \
+            ::testing::ExitedWithCode(0), "");          \
     } while (0)
 
 TEST(HandleBase, HandsOutOneTwoThreeFromLoad) {

@@ -39,7 +39,7 @@ TEST(CreateThread, HandleIsSignalledWhenTheThreadEndsAndKeepsItsExitCode) {
 }
 
 struct IdCheck {
-    DWORD* written;          // the creator's out variable
+    DWORD* written;  // the creator's out variable
     std::atomic<bool> seen_own_id{false};
     std::atomic<bool> release{false};
 };
@@ -245,7 +245,8 @@ TEST(TerminateThread, MutexOwnedByTheStoppedThreadIsAbandoned) {
 }
 
 TEST(TerminateThread, ThreadThatHasReturnedKeepsItsOwnExitCode) {
-    HANDLE thread = CreateThread(nullptr, 0, ReturnParameter, reinterpret_cast<LPVOID>(5), 0, nullptr);
+    HANDLE thread =
+        CreateThread(nullptr, 0, ReturnParameter, reinterpret_cast<LPVOID>(5), 0, nullptr);
     ASSERT_EQ(WaitForSingleObject(thread, 10000), WAIT_OBJECT_0);
     EXPECT_TRUE(TerminateThread(thread, 9));
     ExpectStopped(thread, 5);
@@ -421,9 +422,9 @@ TEST(ThreadPriority, EveryLevelRoundTripsAndIsAppliedAsItsNiceOffset) {
         bool needs_privilege;
     };
     const Level levels[] = {
-        {THREAD_PRIORITY_LOWEST, 10, false},       {THREAD_PRIORITY_BELOW_NORMAL, 5, false},
-        {THREAD_PRIORITY_NORMAL, 0, true},         {THREAD_PRIORITY_ABOVE_NORMAL, -5, true},
-        {THREAD_PRIORITY_HIGHEST, -10, true},      {THREAD_PRIORITY_TIME_CRITICAL, -20, true},
+        {THREAD_PRIORITY_LOWEST, 10, false},  {THREAD_PRIORITY_BELOW_NORMAL, 5, false},
+        {THREAD_PRIORITY_NORMAL, 0, true},    {THREAD_PRIORITY_ABOVE_NORMAL, -5, true},
+        {THREAD_PRIORITY_HIGHEST, -10, true}, {THREAD_PRIORITY_TIME_CRITICAL, -20, true},
     };
     const bool privileged = MayRaisePriority();
     Parked parked;

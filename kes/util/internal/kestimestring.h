@@ -19,9 +19,9 @@ namespace kes_detail {
 inline std::string FormatTimeString(const SYSTEMTIME& theUtc, DWORD theWhich,
                                     const TIME_ZONE_INFORMATION& theZone) {
     char text[48];
-    int length = std::snprintf(text, sizeof text, "%4.4d-%2.2d-%2.2dT%2.2d:%2.2d:%2.2d",
-                               theUtc.wYear, theUtc.wMonth, theUtc.wDay, theUtc.wHour,
-                               theUtc.wMinute, theUtc.wSecond);
+    int length =
+        std::snprintf(text, sizeof text, "%4.4d-%2.2d-%2.2dT%2.2d:%2.2d:%2.2d", theUtc.wYear,
+                      theUtc.wMonth, theUtc.wDay, theUtc.wHour, theUtc.wMinute, theUtc.wSecond);
     std::string result(text, length > 0 ? static_cast<std::size_t>(length) : 0);
     if (theWhich == TIME_ZONE_ID_INVALID)
         return result;
