@@ -41,6 +41,16 @@ class PassEnd {
     CMyKesCallbackAtom*& myNext;
 };
 
+// The atom after theAtom in a pass over the list headed by theHead, or null
+// when that is the head again. A free function rather than a member: the
+// pass takes this step for every observer, and a member of an exported class
+// would be reached through the dynamic linker's table instead of inline.
+inline CMyKesCallbackAtom* Following(const CMyKesCallbackAtom* theAtom,
+                                     const CMyKesCallbackAtom* theHead) {
+    CMyKesCallbackAtom* next = theAtom->nextNotifierAtom();
+    return next == theHead ? 0 : next;
+}
+
 }  // namespace
 
 CKesNotifierB::CKesNotifierB() : myAtomList(0), currentAtom(0), nextAtom(0), myEmpty(true) {}
@@ -57,18 +67,13 @@ CKesNotifierB::~CKesNotifierB() {
         myAtomList->getCallBack()->unsubscribe(*this, myAtomList);
 }
 
-CMyKesCallbackAtom* CKesNotifierB::following(const CMyKesCallbackAtom* theAtom) const {
-    CMyKesCallbackAtom* next = theAtom->nextNotifierAtom();
-    return next == myAtomList ? 0 : next;
-}
-
 void CKesNotifierB::atomLeaving(const CMyKesCallbackAtom& theAtom) const {
     // The running pass compares atoms, not observers: an observer subscribed
     // several times keeps its other subscriptions in the pass, and the atom
     // the pass would visit next is never the one being unlinked. With one
     // subscription per observer this is the same as comparing observers.
     if (nextAtom == &theAtom)
-        nextAtom = following(&theAtom);
+        nextAtom = Following(&theAtom, myAtomList);
 }
 
 bool CKesNotifierB::subscribeAndTest(CKesObserverAB* theObserver) {
@@ -110,13 +115,15 @@ void CKesNotifierB::sendNotification(const void* theData) const {
     if (currentAtom == 0)
         return;
     PassEnd end(currentAtom, nextAtom);
-    nextAtom = following(currentAtom);
+    nextAtom = Following(currentAtom, myAtomList);
     for (;;) {
         // The observer may change the list; nextAtom is kept linked for us.
-        currentAtom->call(theData);
+        // This is what the atom's call() does, without a second call through
+        // the dynamic linker's table per observer.
+        currentAtom->getCallBack()->doCall(theData);
         currentAtom = nextAtom;
         if (currentAtom == 0)
             return;
-        nextAtom = following(currentAtom);
+        nextAtom = Following(currentAtom, myAtomList);
     }
 }

@@ -89,8 +89,6 @@ class KES_API CKesNotifierB {
     // notifier's list: a running pass that would visit theAtom next moves on
     // to the atom after it. Under myLock.
     void atomLeaving(const CMyKesCallbackAtom& theAtom) const;
-    // The atom after theAtom in the pass, or null when that is the head.
-    CMyKesCallbackAtom* following(const CMyKesCallbackAtom* theAtom) const;
 
     // Head of the circular atom list; null when nobody is subscribed.
     CMyKesCallbackAtom* myAtomList;
