@@ -71,10 +71,10 @@ void CKesThread::Start(ULONG stackSize) {
     // The lock is held while the worker is created, so that a worker that
     // calls Sleep or WaitFor at once finds its id already stored.
     CKesLock lock(&m_lock);
-    bool idle = m_threadHandle == nullptr;
-    KES_ASSERT(idle);
-    if (!idle)
+    if (m_threadHandle != nullptr) {
+        KesAssertionFailed("m_threadHandle == 0", KES_SOURCE_FILE, __LINE__);
         return;  // a second worker would leave the first one unstoppable
+    }
     DWORD id = 0;
     HANDLE handle = CreateThread(nullptr, stackSize, &CKesThread::Entry, this, 0, &id);
     if (handle == nullptr)
@@ -94,8 +94,12 @@ void CKesThread::Sleep(ULONG timeout) {
             ResetEvent(m_wakeEvent);  // a Wakeup before this Sleep is forgotten
         m_sleeping = true;
     }
-    KES_ASSERT(::GetCurrentThreadId() == worker);
-    KES_ASSERT(!alreadySleeping);
+    // The reports name the conditions as the caller knows them: the sleeper
+    // of a Sleep in progress is this object's wake event.
+    if (::GetCurrentThreadId() != worker)
+        KesAssertionFailed("::GetCurrentThreadId() == m_threadId", KES_SOURCE_FILE, __LINE__);
+    if (alreadySleeping)
+        KesAssertionFailed("m_sleeperHandle == 0", KES_SOURCE_FILE, __LINE__);
     if (m_wakeEvent != nullptr)
         WaitForSingleObject(m_wakeEvent, timeout == 0 ? INFINITE : timeout);
     CKesLock lock(&m_lock);
@@ -141,9 +145,12 @@ void CKesThread::WaitFor(ULONG timeout) {
         handle = m_threadHandle;
         fromWorker = handle != nullptr && ::GetCurrentThreadId() == m_threadId;
     }
-    KES_ASSERT(!fromWorker);
-    if (handle == nullptr || fromWorker)
+    if (fromWorker) {
+        KesAssertionFailed("::GetCurrentThreadId() != m_threadId", KES_SOURCE_FILE, __LINE__);
         return;  // the worker would wait for itself for ever
+    }
+    if (handle == nullptr)
+        return;
     // A Stop on another thread may close the handle meanwhile; the wait then
     // fails at once, and by then the worker has ended.
     WaitForSingleObject(handle, timeout == 0 ? INFINITE : timeout);
@@ -180,5 +187,8 @@ int CKesThread::GetPriority() {
     }
     if (handle == nullptr)
         return -1;
-    return GetThreadPriority(handle);
+    int priority = GetThreadPriority(handle);
+    // A Stop on another thread may have closed the handle meanwhile: the
+    // thread is then no longer started.
+    return priority == THREAD_PRIORITY_ERROR_RETURN ? -1 : priority;
 }

@@ -5,6 +5,7 @@
 
 #include <kes/error/keserror.h>
 
+#include "console_capture.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
@@ -101,20 +102,37 @@ TEST(HandleBase, AfterTheLastHandleEveryCallFailsWithOutOfHandles) {
 }
 
 TEST(HandleBase, ReservingTheLargestHandleExhaustsWithoutOverflow) {
-    EXPECT_IN_FRESH_PROCESS([] {
-        CKesHandleBase::ReserveHandle(kLast);
-        LONG handle = 5;
-        LONG result = CKesHandleBase::GetHandle(&handle);
-        return Check(result == KES_E_OUT_OF_HANDLES, "result", result) &
-               Check(handle == 5, "untouched", handle);
-    });
+    // Reserved before any hand-out, and with the last handle itself next.
+    for (LONG before : {LONG{0}, kLast - 1}) {
+        SCOPED_TRACE(before);
+        EXPECT_IN_FRESH_PROCESS([before] {
+            bool ok = true;
+            if (before != 0) {
+                CKesHandleBase::ReserveHandle(before);
+                ok &= Check(Next() == before + 1, "handle before the reservation", before + 1);
+            }
+            ok &= Check(CKesHandleBase::ReserveHandle(kLast) == S_OK, "reserve returns 0", 0);
+            for (int attempt = 0; attempt < 2; ++attempt) {
+                LONG handle = 5;
+                LONG result = CKesHandleBase::GetHandle(&handle);
+                ok &= Check(result == KES_E_OUT_OF_HANDLES, "result", result);
+                ok &= Check(handle == 5, "untouched", handle);
+                std::string text = LastText(KES_E_OUT_OF_HANDLES);
+                ok &= Check(text == "The system has run out of handles", text.c_str(), 0);
+            }
+            return ok;
+        });
+    }
 }
 
-TEST(HandleBase, NullOutPointerIsRefusedWithoutUsingAHandle) {
+TEST(HandleBase, NullOutPointerIsReportedAndRefusedWithoutUsingAHandle) {
     EXPECT_IN_FRESH_PROCESS([] {
+        ConsoleCapture console;
         LONG result = CKesHandleBase::GetHandle(nullptr);
+        std::vector<std::string> reported = console.Asserted("kes/application/keshandlebase");
         LONG next = Next();
         return Check(result == E_POINTER, "result", result) &
+               Check(reported == std::vector<std::string>{"pHandle != 0"}, "one report", 0) &
                Check(next == 1, "no handle used up", next);
     });
 }
