@@ -25,7 +25,11 @@
 
 // Under the thread sanitizer a thread ended by the raw exit system call never
 // finishes in the sanitizer's books, and its pthread_join waits for that for
-// ever; the stopper then learns of the end another way (see wait_gone).
+// ever; the stopper then learns of the end another way (see wait_gone). The
+// sanitizer also holds back a signal that arrives outside its intercepted
+// calls until the thread next passes through one (or an atomic operation),
+// which a thread asleep in a system call never does by itself; see
+// install_stop_signal and wait_gone.
 #if defined(__SANITIZE_THREAD__)
 #define HOST_THREAD_TSAN 1
 #elif defined(__has_feature)
@@ -207,9 +211,18 @@ void install_stop_signal() {
         struct sigaction action {};
         action.sa_handler = on_stop_signal;
         sigfillset(&action.sa_mask);
+#ifndef HOST_THREAD_TSAN
         // A deferred stop returns from the handler; the interrupted host call
         // then carries on as if nothing had happened.
         action.sa_flags = SA_RESTART;
+#else
+        // No restart: a blocking call the signal interrupts (read, a futex
+        // sleep) must return, so that the thread reaches the point where the
+        // sanitizer runs the held handler. A deferred stop may thus see a
+        // host call return EINTR; the host's futex waits take that for a
+        // spurious wake-up.
+        action.sa_flags = 0;
+#endif
         ::sigaction(stop_signal(), &action, nullptr);
         ::pthread_atfork(nullptr, nullptr, forget_reap_list_in_child);
     });
@@ -220,13 +233,20 @@ void wait_gone(thread_object& record) {
 #ifdef HOST_THREAD_TSAN
     // The kernel clears m_gone and wakes it as a shared futex (no private
     // flag on the wake), so the wait must not use the private flag either.
+    // The signal is sent again after every pause: one that reached the thread
+    // just before it entered a blocking call stays held while the call
+    // blocks, and only a new one interrupts the call. (The thread's id is
+    // not cleared for the C library, but it could name another thread only if
+    // the kernel reused it in the instant since m_gone was read.)
     for (;;) {
         std::uint32_t value = record.m_gone.load(std::memory_order_acquire);
         if (value == 0)
             break;
-        timespec pause{0, 50 * 1000 * 1000};
-        ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&record.m_gone), FUTEX_WAIT, value,
-                  &pause, nullptr, 0);
+        timespec pause{0, 10 * 1000 * 1000};
+        long rc = ::syscall(SYS_futex, reinterpret_cast<std::uint32_t*>(&record.m_gone), FUTEX_WAIT,
+                            value, &pause, nullptr, 0);
+        if (rc != 0 && errno == ETIMEDOUT && record.m_gone.load(std::memory_order_acquire) != 0)
+            ::pthread_kill(record.m_pthread, stop_signal());
     }
     // The stack stays mapped: the C library never learns the thread is gone.
     ::pthread_detach(record.m_pthread);

@@ -1,5 +1,6 @@
 // The host's threads: creation, waitable handles, exit codes, forced stop
 // wherever the thread is, what a stop leaves behind, priorities and Sleep.
+#include <host/internal/futex.h>
 #include <host/sync.h>
 #include <host/thread.h>
 
@@ -224,6 +225,32 @@ TEST(TerminateThread, StopsAThreadInABlockingSystemCall) {
     EXPECT_FALSE(worker.after.load());
     ::close(fds[0]);
     ::close(fds[1]);
+    CloseHandle(thread);
+}
+
+// Busy in plain code (no calls, no atomics) for a while, then asleep on a
+// futex word that is never set. A stop sent during the busy part finds the
+// thread outside any call, where the thread sanitizer holds it back; the sleep
+// that follows must not keep it held for ever.
+DWORD BusyThenSleepOnAFutex(LPVOID parameter) {
+    auto* worker = static_cast<Worker*>(parameter);
+    std::atomic<std::uint32_t> never{0};
+    worker->ready = true;
+    for (long i = 0; i < 200 * 1000 * 1000; ++i)
+        asm volatile("" ::: "memory");
+    do
+        host::futex::wait(never, 0, nullptr);
+    while (never.load() == 0);
+    worker->after = true;
+    return 0;
+}
+
+TEST(TerminateThread, StopsAThreadThatGoesToSleepJustAfterTheStopWasSent) {
+    Worker worker;
+    HANDLE thread = StartWorker(BusyThenSleepOnAFutex, worker);
+    ASSERT_TRUE(TerminateThread(thread, 5));
+    ExpectStopped(thread, 5);
+    EXPECT_FALSE(worker.after.load());
     CloseHandle(thread);
 }
 
