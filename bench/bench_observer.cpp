@@ -17,6 +17,8 @@
 // variable), as in bench_sync: the C library skips the atomic instructions of
 // its own mutexes, which Signals2 uses, while a process has a single thread,
 // which no program that notifies across threads sees.
+#include "bench_support.h"
+
 #include <host/critsec.h>
 #include <kes/observer/kesgatednotifierb.h>
 #include <kes/observer/kesnotifierb.h>
@@ -72,32 +74,7 @@ void Sink::doCall(const void* theData) {
     benchmark::DoNotOptimize(myLastState);
 }
 
-// A thread that sleeps until the object goes away: makes the process
-// multi-threaded for the benchmark that holds it.
-class ParkedThread {
-  public:
-    ParkedThread()
-        : myThread([this] {
-              std::unique_lock<std::mutex> lock(myMutex);
-              myWake.wait(lock, [this] { return myDone; });
-          }) {}
-    ~ParkedThread() {
-        {
-            std::lock_guard<std::mutex> lock(myMutex);
-            myDone = true;
-        }
-        myWake.notify_one();
-        myThread.join();
-    }
-    ParkedThread(const ParkedThread&) = delete;
-    ParkedThread& operator=(const ParkedThread&) = delete;
-
-  private:
-    std::mutex myMutex;
-    std::condition_variable myWake;
-    bool myDone = false;  // guarded by myMutex
-    std::thread myThread;
-};
+using kesbench::ParkedThread;
 
 // The observers of one benchmark, each allocated on its own as real ones
 // are; the list is what the floor walks.
@@ -110,6 +87,18 @@ class Sinks {
         }
     }
     const std::vector<Sink*>& list() const { return myList; }
+
+    // Every sink subscribed to / unsubscribed from `theNotifier`, in order.
+    template <class Notifier>
+    void subscribeTo(Notifier& theNotifier) const {
+        for (Sink* sink : myList)
+            theNotifier.subscribe(sink);
+    }
+    template <class Notifier>
+    void unsubscribeFrom(Notifier& theNotifier) const {
+        for (Sink* sink : myList)
+            theNotifier.unsubscribe(sink);
+    }
 
   private:
     std::vector<std::unique_ptr<Sink>> myOwned;
@@ -129,14 +118,12 @@ void BM_KesNotify(benchmark::State& state) {
     PortStatus status{7, 0, 0, 0};
     Sinks sinks(state.range(0), status);
     CKesNotifier<PortStatus> notifier;
-    for (Sink* sink : sinks.list())
-        notifier.subscribe(sink);
+    sinks.subscribeTo(notifier);
     for (auto _ : state) {
         Advance(status);
         notifier.notify(status);
     }
-    for (Sink* sink : sinks.list())
-        notifier.unsubscribe(sink);
+    sinks.unsubscribeFrom(notifier);
 }
 BENCHMARK(BM_KesNotify)->Arg(1)->Arg(16)->Arg(256);
 
@@ -195,8 +182,7 @@ void BM_GatedHoldAndReplay(benchmark::State& state) {
     PortStatus status{7, 0, 0, 0};
     Sinks sinks(state.range(0), status);
     CKesGatedNotifier<PortStatus> notifier;
-    for (Sink* sink : sinks.list())
-        notifier.subscribe(sink);
+    sinks.subscribeTo(notifier);
     for (auto _ : state) {
         Advance(status);
         notifier.disable();
@@ -204,8 +190,7 @@ void BM_GatedHoldAndReplay(benchmark::State& state) {
             notifier.notify();
         notifier.enable();
     }
-    for (Sink* sink : sinks.list())
-        notifier.unsubscribe(sink);
+    sinks.unsubscribeFrom(notifier);
 }
 BENCHMARK(BM_GatedHoldAndReplay)->Arg(1)->Arg(16);
 
@@ -216,15 +201,13 @@ void BM_Plain1000Passes(benchmark::State& state) {
     PortStatus status{7, 0, 0, 0};
     Sinks sinks(state.range(0), status);
     CKesNotifier<PortStatus> notifier;
-    for (Sink* sink : sinks.list())
-        notifier.subscribe(sink);
+    sinks.subscribeTo(notifier);
     for (auto _ : state) {
         Advance(status);
         for (int i = 0; i < kHeld; ++i)
             notifier.notify();
     }
-    for (Sink* sink : sinks.list())
-        notifier.unsubscribe(sink);
+    sinks.unsubscribeFrom(notifier);
 }
 BENCHMARK(BM_Plain1000Passes)->Arg(1)->Arg(16);
 

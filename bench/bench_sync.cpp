@@ -13,6 +13,8 @@
 // condition variable). The C library skips the atomic instructions of its own
 // mutexes while a process has a single thread, so without it the baseline
 // would measure a cost that no program sharing a lock between threads sees.
+#include "bench_support.h"
+
 #include <host/critsec.h>
 #include <host/sync.h>
 #include <kes/sync/kescriticalsection.h>
@@ -28,32 +30,7 @@
 
 namespace {
 
-// A thread that sleeps until the object goes away: makes the process
-// multi-threaded for the benchmark that holds it.
-class ParkedThread {
-  public:
-    ParkedThread()
-        : m_thread([this] {
-              std::unique_lock<std::mutex> lock(m_mutex);
-              m_wake.wait(lock, [this] { return m_done; });
-          }) {}
-    ~ParkedThread() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_done = true;
-        }
-        m_wake.notify_one();
-        m_thread.join();
-    }
-    ParkedThread(const ParkedThread&) = delete;
-    ParkedThread& operator=(const ParkedThread&) = delete;
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_done = false;  // guarded by m_mutex
-    std::thread m_thread;
-};
+using kesbench::ParkedThread;
 
 void BM_StdRecursiveMutex(benchmark::State& state) {
     ParkedThread other;

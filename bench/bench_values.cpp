@@ -19,6 +19,8 @@
 // checks first that enough handles are left for all the iterations it will
 // make, and is skipped with an error rather than measure the exhaustion path
 // when they are not (a very long --benchmark_min_time could get there).
+#include "bench_support.h"
+
 #include <kes/application/keshandlebase.h>
 #include <kes/sync/kesrwmutex.h>
 #include <kes/util/kestimestamp.h>
@@ -73,32 +75,7 @@ BENCHMARK(BM_TimestampAsDHMSN);
 
 // ---- Reader-writer mutex ----------------------------------------------------------------
 
-// A thread that sleeps until the object goes away: makes the process
-// multi-threaded for the benchmark that holds it.
-class ParkedThread {
-  public:
-    ParkedThread()
-        : m_thread([this] {
-              std::unique_lock<std::mutex> lock(m_mutex);
-              m_wake.wait(lock, [this] { return m_done; });
-          }) {}
-    ~ParkedThread() {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_done = true;
-        }
-        m_wake.notify_one();
-        m_thread.join();
-    }
-    ParkedThread(const ParkedThread&) = delete;
-    ParkedThread& operator=(const ParkedThread&) = delete;
-
-  private:
-    std::mutex m_mutex;
-    std::condition_variable m_wake;
-    bool m_done = false;  // guarded by m_mutex
-    std::thread m_thread;
-};
+using kesbench::ParkedThread;
 
 void BM_StdSharedMutexReadLock(benchmark::State& state) {
     ParkedThread other;

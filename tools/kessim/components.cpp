@@ -1,11 +1,9 @@
 #include "components.h"
+#include "text.h"
 
 #include <host/com.h>
-#include <kes/application/kesportselector.h>
-#include <kes/application/kestestcontroller.h>
 #include <kes/error/kescodes.h>
 #include <kes/error/keserror.h>
-#include <kes/error/kestextconversion.h>
 #include <kes/sync/keslock.h>
 
 #include <algorithm>
@@ -18,19 +16,6 @@ namespace {
 
 // How long a worker sleeps at most before it looks at its queue again.
 constexpr ULONG kPollMilliseconds = 20;
-
-std::string Narrow(const unsigned short* text) {
-    if (text == nullptr)
-        return std::string();
-    std::size_t length = 0;
-    while (text[length] != 0)
-        ++length;
-    return KesWideToAnsiString(text, length);
-}
-
-host::wstring Wide(const std::string& text) {
-    return KesAnsiToWideString(text.c_str(), text.size());
-}
 
 std::string PortText(LONG port) {
     return "port " + std::to_string(port);
@@ -175,15 +160,12 @@ PortMonitor::~PortMonitor() {
 }
 
 void PortMonitor::Handle(const SimEvent& event) {
-    // One proxy per call keeps the worker's use of the published selector
-    // short; binding is a look-up of the published pointer.
-    CKesPortSelector selector;
     switch (event.kind) {
         case EventKind::PortAdded: {
             LONG number = 0;
             unsigned short* name = nullptr;
-            selector.GetPortNumber(event.first, &number);
-            selector.GetPortName(event.first, 0, &name);
+            m_Selector.GetPortNumber(event.first, &number);
+            m_Selector.GetPortName(event.first, 0, &name);
             Note(PortText(event.first) + " added: number " + std::to_string(number) + ", \"" +
                  Narrow(name) + "\"");
             CoTaskMemFree(name);
@@ -223,10 +205,10 @@ void PortMonitor::Handle(const SimEvent& event) {
         case EventKind::ConfigurationChanged: {
             LONG count = 0;
             LONG* ports = nullptr;
-            if (selector.ListPorts(&count, &ports) == S_OK) {
+            if (m_Selector.ListPorts(&count, &ports) == S_OK) {
                 LONG dummies = 0;
                 for (LONG i = 0; i < count; ++i)
-                    dummies += selector.IsDummyPort(ports[i]) ? 1 : 0;
+                    dummies += m_Selector.IsDummyPort(ports[i]) ? 1 : 0;
                 Note("configuration now " + std::to_string(count) + " ports (" +
                      std::to_string(dummies) + " dummy)");
             }
@@ -252,26 +234,25 @@ TestWatcher::~TestWatcher() {
 }
 
 void TestWatcher::Handle(const SimEvent& event) {
-    CKesTestController controller;
     switch (event.kind) {
         case EventKind::TestStateChanged: {
             std::string line = std::string("test ") + TestStateName(event.first);
             if (event.first == DovTestRunning) {
                 LONG start = 0;
-                controller.GetStartTime(&start);
+                m_Controller.GetStartTime(&start);
                 line += ", start time " + std::to_string(start) + " (seconds since 2000)";
             }
             if (event.first == DovTestStopped || event.first == DovTestAborted) {
                 LONG elapsed = 0;
-                controller.GetElapsedTime(&elapsed);
+                m_Controller.GetElapsedTime(&elapsed);
                 line += " after " + std::to_string(elapsed) + " s";
                 ++m_TestsEnded;
             }
             Note(line);
             // Resetting the clock of a test that has ended is refused by the
             // controller; a component that tries anyway raises the failure.
-            if (event.first == DovTestStopped && controller.CanResetTimestamps() != S_OK) {
-                LONG hr = controller.ResetTimestamps();
+            if (event.first == DovTestStopped && m_Controller.CanResetTimestamps() != S_OK) {
+                LONG hr = m_Controller.ResetTimestamps();
                 if (FAILED(hr))
                     Raise(hr, "Timestamps of a stopped test cannot be reset", __LINE__);
             }

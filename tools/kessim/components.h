@@ -12,14 +12,14 @@
 #include "events.h"
 
 #include <host/types.h>
+#include <kes/application/kesportselector.h>
+#include <kes/application/kestestcontroller.h>
 #include <kes/observer/kesobserverab.h>
 #include <kes/sync/kescriticalsection.h>
 #include <kes/thread/kesthread.h>
 
 #include <array>
-#include <atomic>
 #include <deque>
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -77,7 +77,6 @@ class Component : public IRunnable {
     LONG Handled(EventKind kind) const;
     LONG Handled() const;
     LONG ErrorsRaised() const { return m_ErrorsRaised; }
-    int Priority() { return m_Thread.GetPriority(); }
 
   protected:
     // On the worker, with COM entered and before the first event.
@@ -121,6 +120,7 @@ class PortMonitor : public Component {
     EventHub& m_Hub;
     EventObserver m_Ports;
     ConfigurationObserver m_Configuration;
+    CKesPortSelector m_Selector;   // worker only; binds at its first use
     std::vector<LONG> m_Reserved;  // worker only
 };
 
@@ -140,7 +140,8 @@ class TestWatcher : public Component {
     EventHub& m_Hub;
     EventObserver m_Test;
     EventObserver m_Session;
-    int m_TestsEnded = 0;  // worker only
+    CKesTestController m_Controller;  // worker only; binds at its first use
+    int m_TestsEnded = 0;             // worker only
 };
 
 // Counts every notification of every notifier at a low priority; the report

@@ -38,8 +38,9 @@ const char* EventName(EventKind kind) {
     return "unknown event";
 }
 
-void EventBridge::Count(EventKind kind) {
+void EventBridge::Forward(CKesNotifier<SimEvent>& to, EventKind kind, LONG first, LONG second) {
     m_Received[static_cast<std::size_t>(kind)].fetch_add(1, std::memory_order_relaxed);
+    to.notify(SimEvent{kind, first, second});
 }
 
 LONG EventBridge::Received(EventKind kind) const {
@@ -54,87 +55,74 @@ LONG EventBridge::Received() const {
 }
 
 HRESULT EventBridge::OnPortAdded(LONG port) {
-    Count(EventKind::PortAdded);
-    m_Hub.ports.notify(SimEvent{EventKind::PortAdded, port, 0});
+    Forward(m_Hub.ports, EventKind::PortAdded, port);
     m_Hub.configuration.notify();
     return S_OK;
 }
 
 HRESULT EventBridge::OnPortRemoved(LONG port) {
-    Count(EventKind::PortRemoved);
-    m_Hub.ports.notify(SimEvent{EventKind::PortRemoved, port, 0});
+    Forward(m_Hub.ports, EventKind::PortRemoved, port);
     m_Hub.configuration.notify();
     return S_OK;
 }
 
 HRESULT EventBridge::OnPortMappingChanged() {
-    Count(EventKind::PortMappingChanged);
-    m_Hub.ports.notify(SimEvent{EventKind::PortMappingChanged, 0, 0});
+    Forward(m_Hub.ports, EventKind::PortMappingChanged, 0);
     m_Hub.configuration.notify();
     return S_OK;
 }
 
 HRESULT EventBridge::OnPortModeChanged(EPiPortMode mode) {
-    Count(EventKind::PortModeChanged);
-    m_Hub.ports.notify(SimEvent{EventKind::PortModeChanged, mode, 0});
+    Forward(m_Hub.ports, EventKind::PortModeChanged, mode);
     return S_OK;
 }
 
 HRESULT EventBridge::OnPortReserved(LONG port, LONG session) {
-    Count(EventKind::PortReserved);
-    m_Hub.ports.notify(SimEvent{EventKind::PortReserved, port, session});
+    Forward(m_Hub.ports, EventKind::PortReserved, port, session);
     return S_OK;
 }
 
 HRESULT EventBridge::OnPortReleased(LONG port) {
-    Count(EventKind::PortReleased);
-    m_Hub.ports.notify(SimEvent{EventKind::PortReleased, port, 0});
+    Forward(m_Hub.ports, EventKind::PortReleased, port);
     return S_OK;
 }
 
 HRESULT EventBridge::OnConfigFileReadOnlyChanged(int mode) {
-    Count(EventKind::ConfigReadOnlyChanged);
-    m_Hub.ports.notify(SimEvent{EventKind::ConfigReadOnlyChanged, mode, 0});
+    Forward(m_Hub.ports, EventKind::ConfigReadOnlyChanged, mode);
     return S_OK;
 }
 
 HRESULT EventBridge::OnTestStateChanged(EDovTestState state) {
-    Count(EventKind::TestStateChanged);
-    m_Hub.test.notify(SimEvent{EventKind::TestStateChanged, state, 0});
+    Forward(m_Hub.test, EventKind::TestStateChanged, state);
     return S_OK;
 }
 
 HRESULT EventBridge::OnTestModeChanged(EDovTestMode mode) {
-    Count(EventKind::TestModeChanged);
-    m_Hub.test.notify(SimEvent{EventKind::TestModeChanged, mode, 0});
+    Forward(m_Hub.test, EventKind::TestModeChanged, mode);
     return S_OK;
 }
 
 HRESULT EventBridge::OnTimestampsReset(LONG startTime) {
-    Count(EventKind::TimestampsReset);
-    m_Hub.test.notify(SimEvent{EventKind::TimestampsReset, startTime, 0});
+    Forward(m_Hub.test, EventKind::TimestampsReset, startTime);
     return S_OK;
 }
 
 HRESULT EventBridge::OnSessionClosing(LONG session) {
-    Count(EventKind::SessionClosing);
-    m_Hub.session.notify(SimEvent{EventKind::SessionClosing, session, 0});
+    Forward(m_Hub.session, EventKind::SessionClosing, session);
     return S_OK;
 }
 
 HRESULT EventBridge::OnSessionSuspended(LONG session) {
-    Count(EventKind::SessionSuspended);
     // Closed before the observers hear of the suspension, so that nothing
     // they are told afterwards slips through.
     if (!m_GateClosed.exchange(true))
         m_Hub.configuration.disable();
-    m_Hub.session.notify(SimEvent{EventKind::SessionSuspended, session, 0});
+    Forward(m_Hub.session, EventKind::SessionSuspended, session);
     return S_OK;
 }
 
 HRESULT EventBridge::OnSessionResumed(LONG session) {
-    Count(EventKind::SessionResumed);
-    m_Hub.session.notify(SimEvent{EventKind::SessionResumed, session, 0});
+    Forward(m_Hub.session, EventKind::SessionResumed, session);
     // Delivers what was held back, one notification per change.
     if (m_GateClosed.exchange(false))
         m_Hub.configuration.enable();

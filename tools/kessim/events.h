@@ -92,7 +92,8 @@ class EventBridge : public host::ComObject<IIntPortSelectorEvents, IIntPortSelec
     LONG Received() const;
 
   private:
-    void Count(EventKind kind);
+    // Counts the event and passes it on to `to`.
+    void Forward(CKesNotifier<SimEvent>& to, EventKind kind, LONG first, LONG second = 0);
 
     EventHub& m_Hub;
     std::array<std::atomic<LONG>, EVENT_KIND_COUNT> m_Received{};

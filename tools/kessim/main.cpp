@@ -11,6 +11,7 @@
 #include "components.h"
 #include "events.h"
 #include "setup.h"
+#include "text.h"
 
 #include <host/com.h>
 #include <host/store.h>
@@ -19,7 +20,6 @@
 #include <kes/application/kestestsession.h>
 #include <kes/error/keserror.h>
 #include <kes/error/keslog.h>
-#include <kes/error/kestextconversion.h>
 #include <tester/errorserver.h>
 #include <tester/portselector.h>
 #include <tester/testcontroller.h>
@@ -209,9 +209,11 @@ class Simulation {
     // The hub outlives the bridge's and the components' subscriptions.
     kessim::EventHub m_Hub;
     host::ComPtr<kessim::EventBridge> m_Bridge;
-    std::unique_ptr<CKesPortSelector> m_SelectorProxy;
-    std::unique_ptr<CKesTestController> m_ControllerProxy;
-    std::unique_ptr<CKesTestSession> m_SessionProxy;
+    // The main thread's proxies; they bind at their first use.
+    CKesPortSelector m_SelectorProxy;
+    CKesTestController m_ControllerProxy;
+    CKesTestSession m_SessionProxy;
+    bool m_Subscribed = false;  // the bridge's subscriptions were made
     std::vector<std::unique_ptr<kessim::Component>> m_Components;
     std::vector<std::string> m_Timeline;
 };
@@ -242,13 +244,11 @@ bool Simulation::StartServer() {
     Line("  test session " + std::to_string(kSessionNumber) + " recorded");
 
     m_Bridge = host::make_com<kessim::EventBridge>(m_Hub);
-    m_SelectorProxy = std::make_unique<CKesPortSelector>();
-    m_ControllerProxy = std::make_unique<CKesTestController>();
-    m_SessionProxy = std::make_unique<CKesTestSession>();
-    const bool advised = m_SelectorProxy->Advise(m_Bridge.get()) == 0 &&
-                         m_SelectorProxy->AdviseOnGuardEvents(m_Bridge.get()) == 0 &&
-                         m_ControllerProxy->Advise(m_Bridge.get()) == 0 &&
-                         m_SessionProxy->AdviseOnGuardEvents(m_Bridge.get()) == 0;
+    m_Subscribed = true;
+    const bool advised = m_SelectorProxy.Advise(m_Bridge.get()) == 0 &&
+                         m_SelectorProxy.AdviseOnGuardEvents(m_Bridge.get()) == 0 &&
+                         m_ControllerProxy.Advise(m_Bridge.get()) == 0 &&
+                         m_SessionProxy.AdviseOnGuardEvents(m_Bridge.get()) == 0;
     if (!advised) {
         Fail("the event bridge could not subscribe to every connection point");
         return false;
@@ -275,8 +275,7 @@ std::vector<Simulation::Step> Simulation::Script() {
     extra.handle = added;
     extra.number = m_Options.ports + 1;
     extra.label = "P" + std::to_string(extra.number);
-    std::string name = "Spare port " + std::to_string(extra.number);
-    extra.name.assign(name.begin(), name.end());
+    extra.name = kessim::Wide("Spare port " + std::to_string(extra.number));
     extra.module = 11 + m_Options.ports / 2;
     extra.cpu = 1 + m_Options.ports / 4;
     extra.portType = 11;
@@ -291,17 +290,17 @@ std::vector<Simulation::Step> Simulation::Script() {
     steps.push_back({"session suspended", [this] { return m_Session->FireSuspended() == 1; }});
     steps.push_back({"mapping set while suspended: first port served by the spare", [=] {
                          std::list<host::wstring> mapping;
-                         std::string pair = std::to_string(first) + " " + std::to_string(added);
-                         mapping.push_back(host::wstring(pair.begin(), pair.end()));
-                         return m_SelectorProxy->SetPortMapping(mapping) == 0;
+                         mapping.push_back(
+                             kessim::Wide(std::to_string(first) + " " + std::to_string(added)));
+                         return m_SelectorProxy.SetPortMapping(mapping) == 0;
                      }});
     steps.push_back({"a reserved port removed while suspended",
                      [=] { return m_Selector->RemovePort(second) == S_OK; }});
     steps.push_back({"session resumed", [this] { return m_Session->FireResumed() == 1; }});
     steps.push_back({"timestamps reset through the proxy",
-                     [this] { return m_ControllerProxy->ResetTimestamps() == 0; }});
+                     [this] { return m_ControllerProxy.ResetTimestamps() == 0; }});
     steps.push_back({"configuration file made read-only through the proxy",
-                     [this] { return m_SelectorProxy->SetConfigFileReadOnlyMode(1) == 0; }});
+                     [this] { return m_SelectorProxy.SetConfigFileReadOnlyMode(1) == 0; }});
     steps.push_back(
         {"first port released", [=] { return m_Selector->ReleasePort(first) == S_OK; }});
     steps.push_back({"test stopped", [this] { return m_Controller->Stop() == S_OK; }});
@@ -331,17 +330,12 @@ void Simulation::PlayScript() {
 void Simulation::StopAll() {
     for (auto& component : m_Components)
         component->Finish();
-    if (m_SelectorProxy) {
-        m_SelectorProxy->Unadvise();
-        m_SelectorProxy->UnadviseOnGuardEvents();
+    if (m_Subscribed) {
+        m_SelectorProxy.Unadvise();
+        m_SelectorProxy.UnadviseOnGuardEvents();
+        m_ControllerProxy.Unadvise();
+        m_SessionProxy.UnadviseOnGuardEvents();
     }
-    if (m_ControllerProxy)
-        m_ControllerProxy->Unadvise();
-    if (m_SessionProxy)
-        m_SessionProxy->UnadviseOnGuardEvents();
-    m_SelectorProxy.reset();
-    m_ControllerProxy.reset();
-    m_SessionProxy.reset();
     CKesPortSelector::Unglobalize();
     CKesTestController::Unglobalize();
 }
@@ -448,7 +442,11 @@ int Simulation::Run() {
     StopAll();
     LogInfo("kessim finished: " + std::to_string(m_Bridge ? m_Bridge->Received() : 0) +
             " events, " + std::to_string(m_Failures) + " failures");
-    const int status = served ? Report() : (std::cout << m_Out.str(), 1);
+    int status = 1;
+    if (served)
+        status = Report();
+    else
+        std::cout << m_Out.str();
 
     if (m_Options.fatal) {
         // A fatal exit flushes nothing: what is printed must be out first.

@@ -1,8 +1,8 @@
 #include "setup.h"
+#include "text.h"
 
 #include <host/com.h>
 #include <host/registry.h>
-#include <kes/error/kestextconversion.h>
 #include <kes/registrar/kesenumerator.h>
 #include <kes/registrar/kesinterfaceregistrar.h>
 #include <kes/registrar/kesparameterregistrar.h>
@@ -36,14 +36,6 @@ DEFINE_GUID(CLSID_SimPortCounters, 0x3E61B0C3, 0x92D4, 0x4A1F, 0xB6, 0x0E, 0x51,
 
 // The port type of every simulated port (tester::DefaultPortSelectorConfig).
 constexpr EDovPortType kPortType = DovPortGigabitEthernet;
-
-host::wstring Wide(const std::string& text) {
-    return KesAnsiToWideString(text.c_str(), text.size());
-}
-
-std::string Narrow(const host::wstring& text) {
-    return KesWideToAnsiString(text.c_str(), text.size());
-}
 
 void Check(SetupResult& result, bool ok, const std::string& line) {
     result.lines.push_back((ok ? "" : "FAILED: ") + line);
