@@ -258,6 +258,21 @@ TEST_F(Keslog, FollowKeepsItsFiltersAndWaitsForAStoreThatDoesNotExistYet) {
     EXPECT_NE(lines[0].find("\"yes\""), std::string::npos);
 }
 
+// A writer creates the store's file a moment before its table: keslog must
+// read that as an empty log, and --follow must go on waiting.
+TEST_F(Keslog, AStoreWithoutItsTableYetIsAnEmptyLog) {
+    write_file(db_path(), "");
+    result r = keslog({});
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_EQ(r.out, "");
+    pid_t pid = start_program(KESLOG_PATH, {"-f", "--json", "--follow-timeout", "2"}, home());
+    std::this_thread::sleep_for(std::chrono::milliseconds(400));
+    ASSERT_TRUE(log_text("arrived"));
+    r = finish_program(pid, home());
+    EXPECT_EQ(r.exit_code, 0) << r.err;
+    EXPECT_NE(r.out.find("\"arrived\""), std::string::npos) << r.out;
+}
+
 TEST_F(Keslog, FollowEndsCleanlyOnInterrupt) {
     ASSERT_TRUE(log_text("x"));
     pid_t pid = start_program(KESLOG_PATH, {"--follow"}, home());

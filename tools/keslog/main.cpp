@@ -546,15 +546,27 @@ class reader {
   public:
     reader(const options& opt, const std::string& path) : m_opt(opt), m_path(path) {}
 
-    // Opens the store read-only and prepares the queries; false with a
-    // message on standard error when that fails.
-    bool open() {
+    enum class opened { ok, not_ready, failed };
+
+    // Opens the store read-only and prepares the queries; `failed` with a
+    // message on standard error when that fails. The store's own file may
+    // exist a moment before its table does (a writer is creating it): that
+    // is `not_ready`, an empty log. A file named with --db must hold the table.
+    opened open() {
         sqlite3* db = nullptr;
         int rc = sqlite3_open_v2(m_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
         m_db.reset(db);
-        if (rc != SQLITE_OK)
-            return complain("cannot open");
+        if (rc != SQLITE_OK) {
+            complain("cannot open");
+            return opened::failed;
+        }
         sqlite3_busy_timeout(db, 2000);
+        if (!m_opt.db_given && lacks_events_table())
+            return opened::not_ready;
+        return prepare_all() ? opened::ok : opened::failed;
+    }
+
+    bool prepare_all() {
         return prepare(select_sql(false), m_initial) && prepare(select_sql(true), m_newer) &&
                prepare("SELECT coalesce(max(id), 0) FROM events", m_max_id) &&
                prepare(
@@ -589,6 +601,19 @@ class reader {
     }
 
   private:
+    // True only when the database answers and has no events table; a file
+    // that is not a database is left to prepare_all to report.
+    bool lacks_events_table() {
+        sqlite3_stmt* s = nullptr;
+        if (sqlite3_prepare_v2(
+                m_db.get(), "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'events'",
+                -1, &s, nullptr) != SQLITE_OK) {
+            return false;
+        }
+        statement query(s);
+        return sqlite3_step(s) == SQLITE_DONE;
+    }
+
     std::string select_sql(bool newer) const {
         std::string where = " WHERE 1";
         if (!m_opt.sources.empty())
@@ -750,10 +775,17 @@ int run(const options& opt) {
     const double started = monotonic_seconds();
     if (opt.follow)
         install_signal_handlers();
-    // A store that does not exist yet is an empty log; a file named on the
-    // command line must exist.
-    while (!file_exists(path)) {
-        if (opt.db_given) {
+    // A store that does not exist yet, or not yet with its table, is an
+    // empty log; a file named on the command line must exist.
+    reader log(opt, path);
+    for (;;) {
+        if (file_exists(path)) {
+            const reader::opened state = log.open();
+            if (state == reader::opened::failed)
+                return kExitStore;
+            if (state == reader::opened::ok)
+                break;
+        } else if (opt.db_given) {
             std::fprintf(stderr, "keslog: cannot open the event log %s: %s\n", path.c_str(),
                          std::strerror(errno));
             return kExitStore;
@@ -761,8 +793,7 @@ int run(const options& opt) {
         if (!opt.follow || !wait_for_poll(opt, started))
             return kExitOk;
     }
-    reader log(opt, path);
-    if (!log.open() || !log.print_initial())
+    if (!log.print_initial())
         return kExitStore;
     while (opt.follow && wait_for_poll(opt, started)) {
         if (!log.print_newer())
