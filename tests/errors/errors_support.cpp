@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 #include <sys/wait.h>
@@ -20,45 +21,25 @@ namespace errtest {
 namespace {
 
 std::string ColumnText(sqlite3_stmt* theStatement, int theColumn) {
-    const unsigned char* text = sqlite3_column_text(theStatement, theColumn);
-    if (text == nullptr)
-        return std::string();
-    return std::string(reinterpret_cast<const char*>(text),
-                       static_cast<std::size_t>(sqlite3_column_bytes(theStatement, theColumn)));
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(theStatement, theColumn));
+    return text == nullptr
+               ? std::string()
+               : std::string(
+                     text, static_cast<std::size_t>(sqlite3_column_bytes(theStatement, theColumn)));
 }
 
-bool IsDigit(char c) {
-    return c >= '0' && c <= '9';
-}
+class LifetimeFacet : public std::locale::facet {
+  public:
+    static std::locale::id id;
+    explicit LifetimeFacet(bool* flag) : std::locale::facet(0), m_Flag(flag) {}
+    ~LifetimeFacet() override { *m_Flag = true; }
 
-// The length of a trace prefix of the "errors" pattern at `thePos`
-// ("2026-12-06 12:34:56.789 [4711/4712] kes errors: "), 0 when there is none.
-std::size_t PrefixLength(const std::string& theText, std::size_t thePos) {
-    static const char kTime[] = "dddd-dd-dd dd:dd:dd.ddd [";
-    std::size_t i = thePos;
-    for (const char* f = kTime; *f != '\0'; ++f, ++i) {
-        if (i >= theText.size())
-            return 0;
-        if (*f == 'd' ? !IsDigit(theText[i]) : theText[i] != *f)
-            return 0;
-    }
-    for (char separator : {'/', ']'}) {
-        const std::size_t digits = i;
-        while (i < theText.size() && IsDigit(theText[i]))
-            ++i;
-        if (i == digits || i >= theText.size() || theText[i] != separator)
-            return 0;
-        ++i;
-    }
-    static const std::string kModule = " kes errors: ";
-    if (theText.compare(i, kModule.size(), kModule) != 0)
-        return 0;
-    return i + kModule.size() - thePos;
-}
+  private:
+    bool* m_Flag;
+};
+std::locale::id LifetimeFacet::id;
 
 }  // namespace
-
-std::locale::id LifetimeFacet::id;
 
 std::string Describe(const Switches& theSwitches) {
     std::string text;
@@ -77,8 +58,8 @@ void ErrorsTest::SetUp() {
     m_Home = pattern;
     ::setenv("KES_HOME", m_Home.c_str(), 1);
     ::setenv("PEL_CONSOLE", (m_Home + "/console.log").c_str(), 1);
-    ::unsetenv("KES_EVENTLOG_MAX_RECORDS");
-    for (const char* name : {"DOV_LOG_ERRORS", "DOV_HALT_ASSERTIONS", "DOV_NO_EXIT"})
+    for (const char* name :
+         {"KES_EVENTLOG_MAX_RECORDS", "DOV_LOG_ERRORS", "DOV_HALT_ASSERTIONS", "DOV_NO_EXIT"})
         ::unsetenv(name);
 }
 
@@ -89,12 +70,13 @@ void ErrorsTest::TearDown() {
     ::unsetenv("PEL_CONSOLE");
 }
 
-Outcome ErrorsTest::RunChild(const std::function<void()>& body, Switches theSwitches) {
+int ErrorsTest::RunChild(const std::function<void()>& body, Switches theSwitches) {
     std::fflush(nullptr);
     const pid_t pid = ::fork();
     if (pid == 0) {
+        // Only presence counts, whatever the value.
         if (theSwitches.log)
-            ::setenv("DOV_LOG_ERRORS", "", 1);  // only presence counts
+            ::setenv("DOV_LOG_ERRORS", "", 1);
         if (theSwitches.halt)
             ::setenv("DOV_HALT_ASSERTIONS", "0", 1);
         if (theSwitches.noExit)
@@ -103,32 +85,24 @@ Outcome ErrorsTest::RunChild(const std::function<void()>& body, Switches theSwit
         std::fflush(nullptr);
         ::_exit(::testing::Test::HasFailure() ? 1 : 0);
     }
-    Outcome outcome;
     int status = 0;
     if (pid < 0 || ::waitpid(pid, &status, 0) != pid) {
         ADD_FAILURE() << "cannot run a child process";
-        return outcome;
+        return -1;
     }
-    outcome.exited = WIFEXITED(status);
-    outcome.code = outcome.exited ? WEXITSTATUS(status) : -1;
-    return outcome;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 void ErrorsTest::InChild(const std::function<void()>& body, Switches theSwitches) {
-    const Outcome outcome = RunChild(body, theSwitches);
-    EXPECT_TRUE(outcome.exited && outcome.code == 0)
-        << "the child (" << Describe(theSwitches) << ") failed or ended early, status "
-        << outcome.code;
+    EXPECT_EQ(RunChild(body, theSwitches), 0) << "the child (" << Describe(theSwitches) << ")";
 }
 
-std::vector<Record> ErrorsTest::Records() const {
+std::vector<Record> ErrorsTest::Records(const std::string& theSource) const {
     std::vector<Record> result;
     const std::string path = m_Home + "/eventlog.db";
-    if (::access(path.c_str(), F_OK) != 0)
-        return result;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        ADD_FAILURE() << "cannot open " << path;
+    if (::access(path.c_str(), F_OK) != 0 ||
+        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         return result;
     }
@@ -146,15 +120,16 @@ std::vector<Record> ErrorsTest::Records() const {
         record.type = sqlite3_column_int(rows, 1);
         record.category = sqlite3_column_int(rows, 2);
         record.eventId = sqlite3_column_int64(rows, 3);
-        const std::string strings = ColumnText(rows, 4);
         const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(rows, 5));
         record.data.assign(data, data + sqlite3_column_bytes(rows, 5));
         record.pid = sqlite3_column_int64(rows, 6);
+        const std::string strings = ColumnText(rows, 4);
         sqlite3_bind_text(each, 1, strings.c_str(), -1, SQLITE_TRANSIENT);
         while (sqlite3_step(each) == SQLITE_ROW)
             record.strings.push_back(ColumnText(each, 0));
         sqlite3_reset(each);
-        result.push_back(std::move(record));
+        if (theSource.empty() || record.source == theSource)
+            result.push_back(std::move(record));
     }
     sqlite3_finalize(each);
     sqlite3_finalize(rows);
@@ -162,13 +137,11 @@ std::vector<Record> ErrorsTest::Records() const {
     return result;
 }
 
-std::vector<Record> ErrorsTest::Records(const std::string& theSource) const {
-    std::vector<Record> result;
-    for (Record& record : Records()) {
-        if (record.source == theSource)
-            result.push_back(std::move(record));
-    }
-    return result;
+std::vector<std::string> ErrorsTest::Logged(const std::string& theSource) const {
+    std::vector<std::string> texts;
+    for (const Record& record : Records(theSource))
+        texts.push_back(record.strings.empty() ? "<no string>" : record.strings[0]);
+    return texts;
 }
 
 std::string ErrorsTest::ConsoleFile() const {
@@ -179,27 +152,29 @@ std::string ErrorsTest::ConsoleFile() const {
 }
 
 std::vector<std::string> ErrorsTest::Console() const {
-    const std::string text = ConsoleFile();
+    // "2026-12-06 12:34:56.789 [4711/4712] kes errors: " starts each entry; a
+    // line without it continues the entry before (a report's own "\r\n").
+    static const std::regex kPrefix(
+        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\d+/\d+\] kes errors: )");
+    std::string text = ConsoleFile();
     std::vector<std::string> entries;
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const std::size_t prefix = PrefixLength(text, pos);
-        if (prefix == 0) {
-            ADD_FAILURE() << "console text without a trace prefix: " << text.substr(pos);
-            break;
-        }
-        // The entry runs to the next line that starts with a prefix; a
-        // report's own "\r\n" starts a line without one.
-        std::size_t end = text.find('\n', pos + prefix);
-        while (end != std::string::npos && end + 1 < text.size() &&
-               PrefixLength(text, end + 1) == 0)
-            end = text.find('\n', end + 1);
-        if (end == std::string::npos) {
-            ADD_FAILURE() << "console text without its final newline";
-            end = text.size();
-        }
-        entries.push_back(text.substr(pos + prefix, end - pos - prefix));
-        pos = end + 1;
+    if (text.empty())
+        return entries;
+    if (text.back() != '\n')
+        ADD_FAILURE() << "console text without its final newline";
+    else
+        text.pop_back();
+    for (std::size_t pos = 0, end = 0; end != std::string::npos; pos = end + 1) {
+        end = text.find('\n', pos);
+        const std::string line = text.substr(pos, end == std::string::npos ? end : end - pos);
+        std::smatch prefix;
+        const std::string head = line.substr(0, 64);
+        if (std::regex_search(head, prefix, kPrefix))
+            entries.push_back(line.substr(prefix.length()));
+        else if (!entries.empty())
+            entries.back() += "\n" + line;
+        else
+            ADD_FAILURE() << "console text without a trace prefix: " << line;
     }
     return entries;
 }
@@ -226,11 +201,10 @@ std::string Message(LONG code) {
 }
 
 std::string ErrorReport(LONG code, const std::string& file, int line, const std::string& text) {
-    std::ostringstream report;
-    report << "Error 0x" << std::hex << static_cast<std::uint32_t>(code) << std::dec << " in "
-           << file << ", line " << line << ":\r\n"
-           << Message(code) << text;
-    return report.str();
+    char hex[16];
+    std::snprintf(hex, sizeof hex, "%x", static_cast<unsigned>(code));
+    return "Error 0x" + std::string(hex) + " in " + file + ", line " + std::to_string(line) +
+           ":\r\n" + Message(code) + text;
 }
 
 std::string AssertionReport(const std::string& file, int line, const std::string& expression) {

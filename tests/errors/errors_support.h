@@ -1,12 +1,7 @@
-// Shared set-up for the error-reporting tests.
-//
-// Error reporting keeps process-wide state that cannot be reset: the error
-// context (created on first use, with the session number of that moment),
-// its table and the event category. So every case runs the code under test
-// in a forked child (`RunChild`) and the test process itself never calls
-// into error reporting; the child starts from the parent's untouched state.
-// Each case gets a fresh store directory (KES_HOME, holding eventlog.db) and
-// a console file (PEL_CONSOLE); the parent reads both after the child ended.
+// Shared set-up for the error-reporting tests. Error reporting keeps state
+// that cannot be reset (the error context, its session number, the event
+// category), so every case runs in a forked child; the parent then reads the
+// fresh store (KES_HOME) and console file (PEL_CONSOLE) of the case.
 #pragma once
 
 #include <host/types.h>
@@ -22,7 +17,6 @@
 
 namespace errtest {
 
-// One stored event record.
 struct Record {
     std::string source;
     int type = 0;
@@ -33,42 +27,37 @@ struct Record {
     std::int64_t pid = 0;
 };
 
-// How a child ended.
-struct Outcome {
-    bool exited = false;  // ended through exit, not a signal
-    int code = -1;        // its exit status when it exited
-};
-
 // The DOV_ switches a child runs with.
 struct Switches {
     bool log = false;     // DOV_LOG_ERRORS
     bool halt = false;    // DOV_HALT_ASSERTIONS
     bool noExit = false;  // DOV_NO_EXIT
 };
-
 std::string Describe(const Switches& theSwitches);
 
 class ErrorsTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
+    // A fresh store and console for the next case of a table.
+    void Reset() {
+        TearDown();
+        SetUp();
+    }
 
-    // Runs `body` in a forked child with `theSwitches` set in its
-    // environment. The child ends with 0 when `body` returns without a
-    // failed expectation, 1 otherwise; a fatal error ends it earlier.
-    Outcome RunChild(const std::function<void()>& body, Switches theSwitches = {});
-    // RunChild, expecting the child to return normally without failures.
+    // Runs `body` in a child with `theSwitches` set; returns its exit status
+    // (0: no failed expectation, 1: some), or -1 when a signal ended it.
+    int RunChild(const std::function<void()>& body, Switches theSwitches = {});
+    // RunChild, expecting status 0.
     void InChild(const std::function<void()>& body, Switches theSwitches = {});
 
-    // Every record of the store, oldest first.
-    std::vector<Record> Records() const;
-    // The records of one source.
-    std::vector<Record> Records(const std::string& theSource) const;
-    // The texts written to the console under the "errors" pattern, each
-    // without its trace prefix and final newline. A line that does not start
-    // with a well-formed prefix fails the test.
+    // The stored records (of one source when given), oldest first.
+    std::vector<Record> Records(const std::string& theSource = "") const;
+    // Their first strings ("<no string>" for none).
+    std::vector<std::string> Logged(const std::string& theSource = "") const;
+    // The console entries of the "errors" pattern without trace prefix and
+    // final newline; text without a well-formed prefix fails the test.
     std::vector<std::string> Console() const;
-    // The console file as written.
     std::string ConsoleFile() const;
 
     const std::string& Home() const { return m_Home; }
@@ -77,35 +66,21 @@ class ErrorsTest : public ::testing::Test {
     std::string m_Home;
 };
 
-// In a child: enters COM on the calling thread (multithreaded) and makes the
-// simulated error-message server available to the process.
+// In a child: enters COM (multithreaded) and registers the error server.
 void EnterComWithServer();
-// Switches the "errors" trace pattern on or off.
 void TraceErrors(bool on);
 
-// UTF-16 from ASCII or UTF-8 text, and back.
 host::wstring Wide(const std::string& theText);
 std::string Narrow(const host::wstring& theText);
 
-// The simulated server's message for `code`, as the report carries it.
+// The simulated server's message for `code`.
 std::string Message(LONG code);
-
-// The raised-error report, composed independently of the library.
+// The reports, composed independently of the library.
 std::string ErrorReport(LONG code, const std::string& file, int line, const std::string& text);
-// The failed-assertion report.
 std::string AssertionReport(const std::string& file, int line, const std::string& expression);
 
-// Attached to a stream with `Watch`, sets `*flag` when the stream is
-// destroyed (its locale, which holds this facet, goes with it).
-class LifetimeFacet : public std::locale::facet {
-  public:
-    static std::locale::id id;
-    explicit LifetimeFacet(bool* flag) : std::locale::facet(0), m_Flag(flag) {}
-    ~LifetimeFacet() override { *m_Flag = true; }
-
-  private:
-    bool* m_Flag;
-};
+// Sets `*destroyed` when `theStream` is destroyed (through a facet of its
+// locale).
 void Watch(std::ostream& theStream, bool* destroyed);
 
 }  // namespace errtest

@@ -19,28 +19,31 @@ namespace {
 
 using errtest::ErrorsTest;
 using errtest::Wide;
+using Texts = std::vector<std::string>;
 
 const LONG kNotFound = static_cast<LONG>(0x8004020Au);
 
-enum class Writer { Event, Info, Warning, Error };
-
-struct RawCase {
-    Writer writer;
-    WORD type;  // for Writer::Event; the shortcuts imply theirs
-    DWORD eventId;
-    std::vector<std::string> strings;
-    std::vector<unsigned char> data;
-    int expectedType;
-    std::int64_t expectedId;
-};
+void LogText(unsigned short theType, const std::string& theText) {
+    std::ostream& stream = KesMakeErrorStream();
+    stream << theText;
+    KesLogEvent(theType, stream);
+}
 
 TEST_F(ErrorsTest, RawRecordsKeepTheirFieldsAndTheIdentifiersLow16Bits) {
-    const std::vector<RawCase> cases = {
-        {Writer::Event, EVENTLOG_WARNING_TYPE, 0x00012345u, {"one"}, {}, 2, 0x2345},
-        {Writer::Info, 0, 0xFFFFu, {"info"}, {}, 4, 0xFFFF},
-        {Writer::Warning, 0, 0xFFFF0000u, {}, {}, 2, 0},
+    enum class Writer { Event, Info, Warning, Error };
+    struct Case {
+        Writer writer;
+        DWORD eventId;
+        Texts strings;
+        std::vector<unsigned char> data;
+        int expectedType;
+        std::int64_t expectedId;
+    };
+    const std::vector<Case> cases = {
+        {Writer::Event, 0x00012345u, {"one"}, {}, 2, 0x2345},  // written as a warning
+        {Writer::Info, 0xFFFFu, {"info"}, {}, 4, 0xFFFF},
+        {Writer::Warning, 0xFFFF0000u, {}, {}, 2, 0},
         {Writer::Error,
-         0,
          0x80000001u,
          {"a", "",
           "Gr\xC3\xBC\xC3\x9F"
@@ -48,10 +51,10 @@ TEST_F(ErrorsTest, RawRecordsKeepTheirFieldsAndTheIdentifiersLow16Bits) {
          {0, 0xFF, 7},
          1,
          1},
-        {Writer::Info, 0, 42u, {}, {1, 2, 3, 4}, 4, 42},
+        {Writer::Info, 42u, {}, {1, 2, 3, 4}, 4, 42},
     };
     InChild([&cases] {
-        for (const RawCase& c : cases) {
+        for (const Case& c : cases) {
             std::vector<host::wstring> wide;
             for (const std::string& s : c.strings)
                 wide.push_back(Wide(s));
@@ -64,7 +67,7 @@ TEST_F(ErrorsTest, RawRecordsKeepTheirFieldsAndTheIdentifiersLow16Bits) {
             const void* data = c.data.empty() ? nullptr : c.data.data();
             switch (c.writer) {
                 case Writer::Event:
-                    KesLogEvent(c.eventId, c.type, count, pointers, size, data);
+                    KesLogEvent(c.eventId, EVENTLOG_WARNING_TYPE, count, pointers, size, data);
                     break;
                 case Writer::Info:
                     KesLogInfo(c.eventId, count, pointers, size, data);
@@ -101,9 +104,7 @@ TEST_F(ErrorsTest, TheCategoryReachesEveryLaterRecordOfEveryPathAndThread) {
             KesLogInfo(1, 0, nullptr, 0, nullptr);  // category 0 still
             KesSetEventCategory(7);
             KesLogInfo(2, 0, nullptr, 0, nullptr);
-            std::ostream& stream = KesMakeErrorStream();
-            stream << "text record";
-            KesLogEvent(EVENTLOG_WARNING_TYPE, stream);
+            LogText(EVENTLOG_WARNING_TYPE, "text record");
             KesRaiseError(kNotFound, "raised", "kes/c", 1);
             KES_ASSERT(false);
             std::thread([] { KesLogError(3, 0, nullptr, 0, nullptr); }).join();
@@ -118,32 +119,26 @@ TEST_F(ErrorsTest, TheCategoryReachesEveryLaterRecordOfEveryPathAndThread) {
     EXPECT_EQ(records[0].category, 0);
     for (std::size_t i = 1; i < records.size(); ++i)
         EXPECT_EQ(records[i].category, 7) << "record " << i;
-    EXPECT_EQ(records[2].strings, std::vector<std::string>{"Session 12: text record"});
+    EXPECT_EQ(records[2].strings, Texts{"Session 12: text record"});
     EXPECT_EQ(records[2].type, EVENTLOG_WARNING_TYPE);
-    EXPECT_EQ(records[6].strings,
-              std::vector<std::string>{"Session 12: Fatal error in session 12:  fatal"});
+    EXPECT_EQ(records[6].strings, Texts{"Session 12: Fatal error in session 12:  fatal"});
 }
 
 TEST_F(ErrorsTest, TextRecordsCarryTheSessionPrefixOnlyForANonzeroNumber) {
     struct Case {
-        const char* name;
         bool recorded;
         LONG number;
         std::string prefix;
     };
-    for (const Case& c : {Case{"no session", false, 0, ""}, Case{"session 0", true, 0, ""},
-                          Case{"session 12", true, 12, "Session 12: "},
-                          Case{"session -3", true, -3, "Session -3: "}}) {
-        SCOPED_TRACE(c.name);
-        TearDown();
-        SetUp();
+    for (const Case& c : {Case{false, 0, ""}, Case{true, 0, ""}, Case{true, 12, "Session 12: "},
+                          Case{true, -3, "Session -3: "}}) {
+        SCOPED_TRACE(c.recorded ? c.number : 99);
+        Reset();
         InChild([&c] {
             auto session = host::make_com<tester::TestSession>(c.number);
             if (c.recorded)
                 CKesTestSession::Record(session.get());
-            std::ostream& stream = KesMakeErrorStream();
-            stream << "text " << 1;
-            KesLogEvent(EVENTLOG_INFORMATION_TYPE, stream);
+            LogText(EVENTLOG_INFORMATION_TYPE, "text 1");
             bool destroyed = false;
             std::ostream& empty = KesMakeErrorStream();
             errtest::Watch(empty, &destroyed);
@@ -153,41 +148,31 @@ TEST_F(ErrorsTest, TextRecordsCarryTheSessionPrefixOnlyForANonzeroNumber) {
         });
         const std::vector<errtest::Record> records = Records();
         ASSERT_EQ(records.size(), 2u);
-        EXPECT_EQ(records[0].strings, std::vector<std::string>{c.prefix + "text 1"});
+        EXPECT_EQ(records[0].strings, Texts{c.prefix + "text 1"});
         EXPECT_EQ(records[0].type, EVENTLOG_INFORMATION_TYPE);
         EXPECT_EQ(records[0].eventId, 0);
         EXPECT_TRUE(records[0].data.empty());
-        EXPECT_EQ(records[1].strings, std::vector<std::string>{c.prefix});
+        EXPECT_EQ(records[1].strings, Texts{c.prefix});
         EXPECT_EQ(records[1].type, EVENTLOG_ERROR_TYPE);
-        EXPECT_EQ(Console(), (std::vector<std::string>{c.prefix + "text 1", c.prefix}));
+        EXPECT_EQ(Console(), (Texts{c.prefix + "text 1", c.prefix}));
     }
 }
 
-// The event log takes no string beyond EVENTLOG_MAX_STRING_LENGTH units; a
-// longer report keeps its head there, and the console shows all of it.
+// The event log takes no longer string: the record keeps the head, never
+// half a surrogate pair; the console shows all of it.
 TEST_F(ErrorsTest, AnOverlongTextKeepsItsHeadInTheLog) {
     const std::size_t max = EVENTLOG_MAX_STRING_LENGTH;
     const std::string longText(max + 1000, 'x');
-    // A character outside the basic plane straddles the limit: it goes whole.
     const std::string straddling = std::string(max - 1, 'y') + "\xF0\x9F\x98\x80" + "tail";
     InChild([&longText, &straddling] {
-        for (const std::string* text : {&longText, &straddling}) {
-            std::ostream& stream = KesMakeErrorStream();
-            stream << *text;
-            KesLogEvent(EVENTLOG_ERROR_TYPE, stream);
-        }
+        LogText(EVENTLOG_ERROR_TYPE, longText);
+        LogText(EVENTLOG_ERROR_TYPE, straddling);
     });
-    const std::vector<errtest::Record> records = Records();
-    ASSERT_EQ(records.size(), 2u);
-    ASSERT_EQ(records[0].strings.size(), 1u);
-    EXPECT_EQ(records[0].strings[0], longText.substr(0, max));
-    ASSERT_EQ(records[1].strings.size(), 1u);
-    EXPECT_EQ(records[1].strings[0], std::string(max - 1, 'y'));
-    EXPECT_EQ(Console(), (std::vector<std::string>{longText, straddling}));
+    EXPECT_EQ(Logged(), (Texts{longText.substr(0, max), std::string(max - 1, 'y')}));
+    EXPECT_EQ(Console(), (Texts{longText, straddling}));
 }
 
 TEST_F(ErrorsTest, AnUnwritableStoreDropsRecordsAndTheCallerGoesOn) {
-    // The store directory is a regular file: no store can be made there.
     const std::string blocked = Home() + "/not-a-directory";
     std::ofstream(blocked) << "x";
     InChild(
@@ -203,7 +188,7 @@ TEST_F(ErrorsTest, AnUnwritableStoreDropsRecordsAndTheCallerGoesOn) {
         },
         {true, false, false});
     EXPECT_TRUE(Records().empty());
-    const std::vector<std::string> console = Console();
+    const Texts console = Console();
     ASSERT_EQ(console.size(), 3u) << "the console echo happens all the same";
     EXPECT_EQ(console[0], errtest::ErrorReport(kNotFound, "kes/u", 1, "dropped"));
 }
@@ -217,15 +202,11 @@ TEST_F(ErrorsTest, KesLogDebugDoesNothing) {
         // gives the prefix.
         auto session = host::make_com<tester::TestSession>(12);
         CKesTestSession::Record(session.get());
-        std::ostream& stream = KesMakeErrorStream();
-        stream << "after";
-        KesLogEvent(EVENTLOG_INFORMATION_TYPE, stream);
+        LogText(EVENTLOG_INFORMATION_TYPE, "after");
         CKesTestSession::Remove();
     });
-    const std::vector<errtest::Record> records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].strings, std::vector<std::string>{"Session 12: after"});
-    EXPECT_EQ(Console(), std::vector<std::string>{"Session 12: after"});
+    EXPECT_EQ(Logged(), Texts{"Session 12: after"});
+    EXPECT_EQ(Console(), Texts{"Session 12: after"});
 }
 
 }  // namespace
