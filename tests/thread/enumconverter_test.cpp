@@ -4,9 +4,9 @@
 
 #include <kes/error/keserror.h>
 
-#include <gtest/gtest.h>
+#include "support.h"
 
-#include <string>
+#include <gtest/gtest.h>
 
 namespace {
 
@@ -17,25 +17,12 @@ const Entry kColours[] = {{1, "Red"},  {2, "Green"}, {2, "Verde"},
                           {4, "Blue"}, {5, "Red"},   {3, nullptr}};
 const Entry kOnlyTerminator[] = {{0, nullptr}};
 
-std::string LastText(LONG code) {
-    host::wstring wide;
-    KesGetLastErrorMessage(code, wide);
-    return std::string(wide.begin(), wide.end());
-}
-
 TEST(EnumConverter, ValueToNameGivesTheFirstEntrysOwnPointer) {
-    struct Case {
-        int value;
-        const char* const* expected;  // the table's own pointer
-    };
-    const Case cases[] = {{1, &kColours[0].name},
-                          {2, &kColours[1].name},
-                          {4, &kColours[3].name},
-                          {5, &kColours[4].name}};
-    for (const Case& c : cases) {
+    // value -> index of the entry whose pointer (not a copy) comes back
+    for (auto [value, index] : {std::pair{1, 0}, {2, 1}, {4, 3}, {5, 4}}) {
         const char* name = nullptr;
-        EXPECT_EQ(KesEnumConverterBC::EnumToString(c.value, name, kColours), S_OK);
-        EXPECT_EQ(name, *c.expected) << c.value;  // the same pointer, not a copy
+        EXPECT_EQ(KesEnumConverterBC::EnumToString(value, name, kColours), S_OK);
+        EXPECT_EQ(name, kColours[index].name) << value;
     }
     char* mutable_name = nullptr;
     EXPECT_EQ(KesEnumConverterBC::EnumToString(4, mutable_name, kColours), S_OK);

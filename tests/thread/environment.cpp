@@ -1,6 +1,6 @@
 // Points the process at an empty store directory: the assertions and errors
-// these tests provoke are reported to the event log, which must not be the
-// user's. Assertions must report and go on, never end the process.
+// these tests provoke go to the event log, which must not be the user's.
+// Assertions must report and go on, never end the process.
 #include <gtest/gtest.h>
 
 #include <cstdlib>
@@ -12,10 +12,8 @@ namespace {
 class EmptyStore : public ::testing::Environment {
   public:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kesthread-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_Home = pattern;
+        m_Home = (std::filesystem::temp_directory_path() / "kesthread-XXXXXX").string();
+        ASSERT_NE(mkdtemp(m_Home.data()), nullptr);
         setenv("KES_HOME", m_Home.c_str(), 1);
         unsetenv("DOV_HALT_ASSERTIONS");
         unsetenv("DOV_LOG_ERRORS");

@@ -1,39 +1,34 @@
-// CKesThread: what runs, the interruptible sleep, forced stop of every kind
-// of worker and restart, waiting, names and priorities.
+// CKesThread: what runs, the interruptible sleep, forced stop of every kind of
+// worker and restart, waiting, names, priorities, and the misuse reports.
 #include <kes/thread/kesthread.h>
 
-#include <host/sync.h>
 #include <host/thread.h>
 #include <kes/sync/kesevent.h>
 
+#include "console_capture.h"
 #include "support.h"
 
 #include <gtest/gtest.h>
 
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
-#include <functional>
-#include <thread>
+#include <set>
+#include <string>
+#include <vector>
 
 namespace {
 
-// A runnable that runs a function given by the test.
-class Work : public IRunnable {
-  public:
-    explicit Work(std::function<void()> theBody) : myBody(std::move(theBody)) {}
-    void Run() override {
-        ++myRuns;
-        myBody();
-        ++myReturns;
-    }
-    std::atomic<int> myRuns{0};
-    std::atomic<int> myReturns{0};
+using std::chrono::milliseconds;
+using Expressions = std::vector<std::string>;
+const char kFile[] = "kes/thread/kesthread";
 
-  private:
-    std::function<void()> myBody;
-};
+// A worker that spins on `progress` until stopped.
+std::function<void()> Spin(std::atomic<long>& progress) {
+    return [&progress] {
+        for (;;)
+            progress.fetch_add(1, std::memory_order_relaxed);
+    };
+}
 
 TEST(KesThread, ThreadBuiltWithoutRunnableRunsTheDerivedRunAndTheBaseRunDoesNothing) {
     struct Derived : CKesThread {
@@ -44,68 +39,53 @@ TEST(KesThread, ThreadBuiltWithoutRunnableRunsTheDerivedRunAndTheBaseRunDoesNoth
     derived.Start(0);
     derived.WaitFor(0);
     EXPECT_TRUE(derived.ran.load());
-
-    CKesThread plain;  // its own Run returns at once
+    CKesThread plain;
     plain.Start(0);
-    plain.WaitFor(0);  // returns: Run has returned
-    SUCCEED();
+    plain.WaitFor(0);  // returns: the base Run returned at once
 }
 
-TEST(KesThread, WaitForZeroWaitsUntilRunReturnsAndReturnsAtOnceWhenNeverStarted) {
+TEST(KesThread, WaitForZeroWaitsUntilRunReturnsAndIsNoMisuseFromAnotherThread) {
+    ConsoleCapture console;
     std::atomic<bool> release{false};
     Work work([&] {
         while (!release.load())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(milliseconds(1));
     });
     CKesThread thread(&work, nullptr);
-    thread.WaitFor(0);  // not started
+    thread.WaitFor(0);  // not started: returns at once
     thread.Start(0);
     auto start = std::chrono::steady_clock::now();
     thread.WaitFor(30);
     EXPECT_GE(MillisecondsSince(start), 29.0);
     EXPECT_EQ(work.myReturns.load(), 0);
     std::thread releaser([&] {
-        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        std::this_thread::sleep_for(milliseconds(20));
         release = true;
     });
     thread.WaitFor(0);
     EXPECT_EQ(work.myReturns.load(), 1);
     releaser.join();
+    thread.Stop();
+    thread.WaitFor(0);  // stopped
+    EXPECT_EQ(console.Asserted(kFile), Expressions{});
 }
 
-TEST(KesThread, WaitForCalledByTheWorkerOnItselfReturnsAtOnce) {
-    CKesThread* self = nullptr;
-    std::atomic<bool> returned{false};
-    Work work([&] {
-        self->WaitFor(0);  // asserts, then must not wait for itself
-        returned = true;
-    });
-    CKesThread thread(&work, nullptr);
-    self = &thread;
-    thread.Start(0);
-    EXPECT_TRUE(Eventually([&] { return returned.load(); }));
-}
-
-// ---- Sleep and Wakeup -----------------------------------------------------------------
-
-TEST(KesThread, SleepZeroLastsUntilWakeup) {
-    CKesThread* self = nullptr;
-    std::atomic<bool> woke{false};
-    Work work([&] {
-        self->Sleep(0);
-        woke = true;
-    });
-    CKesThread thread(&work, nullptr);
-    self = &thread;
-    thread.Start(0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(100));
-    EXPECT_FALSE(woke.load());
-    // Wakeup may come before the worker has entered its sleep; then it is
-    // lost by design, so repeat until it lands.
-    EXPECT_TRUE(Eventually([&] {
-        thread.Wakeup();
-        return woke.load();
-    }));
+TEST(KesThread, UntimedAndTimedSleepsLastUntilWakeup) {
+    for (ULONG timeout : {0u, 20000u}) {
+        SCOPED_TRACE(timeout);
+        CKesThread* self = nullptr;
+        Work work([&] { self->Sleep(timeout); });
+        CKesThread thread(&work, nullptr);
+        self = &thread;
+        thread.Start(0);
+        std::this_thread::sleep_for(milliseconds(100));
+        EXPECT_EQ(work.myReturns.load(), 0);
+        // A Wakeup before the worker sleeps is lost by design: repeat until one lands.
+        EXPECT_TRUE(Eventually([&] {
+            thread.Wakeup();
+            return work.myReturns.load() == 1;
+        }));
+    }
 }
 
 TEST(KesThread, TimedSleepEndsAfterItsTimeAndAWakeupBeforeItIsNotRemembered) {
@@ -125,46 +105,15 @@ TEST(KesThread, TimedSleepEndsAfterItsTimeAndAWakeupBeforeItIsNotRemembered) {
     EXPECT_LT(slept.load(), 5000.0);
 }
 
-TEST(KesThread, WakeupEndsATimedSleepEarly) {
-    CKesThread* self = nullptr;
-    std::atomic<bool> sleeping{false};
-    std::atomic<double> slept{0};
-    Work work([&] {
-        sleeping = true;
-        auto start = std::chrono::steady_clock::now();
-        self->Sleep(20000);
-        slept = MillisecondsSince(start);
-    });
-    CKesThread thread(&work, nullptr);
-    self = &thread;
-    thread.Start(0);
-    ASSERT_TRUE(Eventually([&] { return sleeping.load(); }));
-    ASSERT_TRUE(Eventually([&] {
-        thread.Wakeup();
-        return work.myReturns.load() == 1;
-    }));
-    EXPECT_LT(slept.load(), 10000.0);
-}
-
-// ---- Forced stop ------------------------------------------------------------------------
-
 TEST(KesThread, StopEndsEveryKindOfWorkerAndTheThreadStartsAgain) {
     int fds[2];
     ASSERT_EQ(::pipe(fds), 0);
     CKesManualEvent never;
     CKesThread* self = nullptr;
     std::atomic<long> progress{0};
-    std::atomic<bool> after{false};  // set only if the worker goes on past its block
-    struct Kind {
-        const char* name;
-        std::function<void()> body;
-    };
-    const Kind kinds[] = {
-        {"spins",
-         [&] {
-             for (;;)
-                 progress.fetch_add(1, std::memory_order_relaxed);
-         }},
+    std::atomic<bool> after{false};  // set only if a worker goes on past its block
+    const std::pair<const char*, std::function<void()>> kinds[] = {
+        {"spins", Spin(progress)},
         {"sleeps",
          [&] {
              self->Sleep(0);
@@ -181,12 +130,12 @@ TEST(KesThread, StopEndsEveryKindOfWorkerAndTheThreadStartsAgain) {
              after = ::read(fds[0], &byte, 1) == 1;
          }},
     };
-    for (const Kind& kind : kinds) {
-        SCOPED_TRACE(kind.name);
+    for (const auto& [name, body] : kinds) {
+        SCOPED_TRACE(name);
         std::atomic<bool> started{false};
         Work work([&] {
             started = true;
-            kind.body();
+            body();
         });
         CKesThread thread(&work, nullptr);
         self = &thread;
@@ -194,12 +143,10 @@ TEST(KesThread, StopEndsEveryKindOfWorkerAndTheThreadStartsAgain) {
             started = false;
             thread.Start(0);
             ASSERT_TRUE(Eventually([&] { return started.load(); }));
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+            std::this_thread::sleep_for(milliseconds(5));
             thread.Stop();
-            // No more of Run: no progress, nothing after the blocking step,
-            // and the thread's handle is gone.
             EXPECT_TRUE(StaysStill(progress));
-            EXPECT_EQ(thread.GetPriority(), -1);
+            EXPECT_EQ(thread.GetPriority(), -1);  // the handle is gone
         }
         EXPECT_EQ(work.myRuns.load(), 2);
         EXPECT_EQ(work.myReturns.load(), 0);
@@ -207,7 +154,7 @@ TEST(KesThread, StopEndsEveryKindOfWorkerAndTheThreadStartsAgain) {
     // What the stopped workers were blocked on never reaches them.
     never.Set();
     ASSERT_EQ(::write(fds[1], "x", 1), 1);
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    std::this_thread::sleep_for(milliseconds(20));
     EXPECT_FALSE(after.load());
     ::close(fds[0]);
     ::close(fds[1]);
@@ -222,7 +169,7 @@ TEST(KesThread, StopOfAThreadNotRunningDoesNothingAndWakeupOfAStoppedSleeperIsHa
     CKesThread sleeper(&work, nullptr);
     self = &sleeper;
     sleeper.Start(0);
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    std::this_thread::sleep_for(milliseconds(10));
     sleeper.Stop();
     sleeper.Wakeup();
     sleeper.Stop();
@@ -231,10 +178,7 @@ TEST(KesThread, StopOfAThreadNotRunningDoesNothingAndWakeupOfAStoppedSleeperIsHa
 
 TEST(KesThread, DestroyingARunningThreadStopsItsWorker) {
     std::atomic<long> progress{0};
-    Work work([&] {
-        for (;;)
-            progress.fetch_add(1, std::memory_order_relaxed);
-    });
+    Work work(Spin(progress));
     {
         CKesThread thread(&work, OLESTR("doomed"));
         thread.Start(0);
@@ -257,28 +201,111 @@ TEST(KesThread, WorkerThatStopsItselfEndsThereAndReleasesTheObject) {
     thread.WaitFor(0);  // no worker set any more: returns at once
     EXPECT_FALSE(after.load());
     EXPECT_EQ(work.myReturns.load(), 0);
-    // The object's lock was not left held: it can be used and started again.
-    thread.SetName(OLESTR("again"));
+    thread.SetName(OLESTR("again"));  // the object's lock was not left held
     EXPECT_NE(thread.GetName(), nullptr);
 }
 
-TEST(KesThread, SecondStartWhileRunningStartsNothingAndKeepsTheWorkerStoppable) {
+// ---- Misuse: reported with the broken condition, then harmless ------------------------
+
+TEST(KesThreadMisuse, SecondStartIsReportedStartsNothingAndKeepsTheWorkerStoppable) {
+    ConsoleCapture console;
     std::atomic<long> progress{0};
-    Work work([&] {
-        for (;;)
-            progress.fetch_add(1, std::memory_order_relaxed);
-    });
+    Work work(Spin(progress));
     CKesThread thread(&work, nullptr);
     thread.Start(0);
     ASSERT_TRUE(Eventually([&] { return work.myRuns.load() == 1; }));
-    thread.Start(0);  // asserts
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+    thread.Start(0);
+    std::this_thread::sleep_for(milliseconds(20));
     EXPECT_EQ(work.myRuns.load(), 1);
+    EXPECT_EQ(console.Asserted(kFile), Expressions{"m_threadHandle == 0"});
     thread.Stop();
     EXPECT_TRUE(StaysStill(progress));
 }
 
-// ---- Names and priorities -------------------------------------------------------------------
+TEST(KesThreadMisuse, WorkerWaitingForItselfIsReportedAndReturnsAtOnce) {
+    for (ULONG timeout : {0u, 60000u}) {
+        SCOPED_TRACE(timeout);
+        ConsoleCapture console;
+        CKesThread* self = nullptr;
+        std::atomic<double> waited{-1};
+        Work work([&] {
+            auto start = std::chrono::steady_clock::now();
+            self->WaitFor(timeout);
+            waited = MillisecondsSince(start);
+        });
+        CKesThread thread(&work, nullptr);
+        self = &thread;
+        thread.Start(0);
+        ASSERT_TRUE(Eventually([&] { return work.myReturns.load() == 1; }));
+        EXPECT_LT(waited.load(), 5000.0);  // neither for ever nor for the time asked
+        EXPECT_EQ(console.Asserted(kFile), Expressions{"::GetCurrentThreadId() != m_threadId"});
+        thread.Stop();
+    }
+}
+
+TEST(KesThreadMisuse, SleepFromAnotherThreadIsReportedAndStillSleeps) {
+    ConsoleCapture console;
+    CKesThread thread;  // never started: no thread is its worker
+    auto start = std::chrono::steady_clock::now();
+    thread.Sleep(20);
+    EXPECT_GE(MillisecondsSince(start), 15.0);
+    EXPECT_EQ(console.Asserted(kFile), Expressions{"::GetCurrentThreadId() == m_threadId"});
+}
+
+TEST(KesThreadMisuse, SleepWhileTheWorkerSleepsIsReportedTwice) {
+    ConsoleCapture console;
+    CKesThread* self = nullptr;
+    std::atomic<bool> finish{false};
+    Work work([&] {
+        while (!finish.load())
+            self->Sleep(20);
+    });
+    CKesThread thread(&work, nullptr);
+    self = &thread;
+    thread.Start(0);
+    auto reported = [&] {
+        Expressions all = console.Asserted(kFile);
+        return std::set<std::string>(all.begin(), all.end());
+    };
+    // Intrude until one intruding Sleep overlaps one of the worker's.
+    ASSERT_TRUE(Eventually([&] {
+        thread.Sleep(1);
+        return reported().count("m_sleeperHandle == 0") == 1;
+    }));
+    EXPECT_EQ(reported(), (std::set<std::string>{"::GetCurrentThreadId() == m_threadId",
+                                                 "m_sleeperHandle == 0"}));
+    finish = true;
+    thread.WaitFor(0);  // the worker's own sleeps still end in their time
+    EXPECT_EQ(work.myReturns.load(), 1);
+    thread.Stop();
+}
+
+// GetPriority reads the handle, then asks the host; a Stop in between must read
+// as "not started" (-1), never as the host's error value.
+TEST(KesThreadMisuse, PriorityReadDuringAStopIsTheLevelOrMinusOne) {
+    for (int round = 0; round < kStopRounds; ++round) {
+        std::atomic<long> progress{0};
+        Work work(Spin(progress));
+        CKesThread thread(&work, nullptr);
+        thread.Start(0);
+        std::atomic<bool> done{false};
+        std::atomic<int> wrong{0};
+        std::thread reader([&] {
+            while (!done.load()) {
+                int priority = thread.GetPriority();
+                if (priority != -1 && priority != THREAD_PRIORITY_NORMAL)
+                    wrong = priority;
+            }
+        });
+        std::this_thread::sleep_for(std::chrono::microseconds(200));
+        thread.Stop();
+        done = true;
+        reader.join();
+        ASSERT_EQ(wrong.load(), 0) << "round " << round;
+    }
+}
+
+// ---- Names, priorities, stack -------------------------------------------------------------
 
 std::basic_string<unsigned short> Text(const unsigned short* name) {
     return name == nullptr ? std::basic_string<unsigned short>() : name;
@@ -287,10 +314,8 @@ std::basic_string<unsigned short> Text(const unsigned short* name) {
 TEST(KesThread, NamesAreCopiesAndMayBeNull) {
     unsigned short name[] = {'w', 'o', 'r', 'k', 0};
     CKesThread thread(name);
-    name[0] = 'j';  // the thread kept its own copy
+    name[0] = 'j';
     EXPECT_EQ(Text(thread.GetName()), Text(OLESTR("work")));
-    EXPECT_NE(thread.GetName(), name);
-
     thread.SetName(thread.GetName());  // the very pointer it handed out
     EXPECT_EQ(Text(thread.GetName()), Text(OLESTR("work")));
     thread.SetName(nullptr);
@@ -298,29 +323,18 @@ TEST(KesThread, NamesAreCopiesAndMayBeNull) {
     thread.SetName(OLESTR(""));
     ASSERT_NE(thread.GetName(), nullptr);
     EXPECT_EQ(thread.GetName()[0], 0);
-
     Work work([] {});
-    CKesThread unnamed(&work, nullptr);
-    EXPECT_EQ(unnamed.GetName(), nullptr);
+    EXPECT_EQ(CKesThread(&work, nullptr).GetName(), nullptr);
 }
 
 TEST(KesThread, PrioritiesRoundTripWhileStartedAndAreMinusOneBefore) {
-    EXPECT_EQ(static_cast<int>(CKesThread::PRIORITY_HIGHEST), 15);
-    EXPECT_EQ(static_cast<int>(CKesThread::PRIORITY_VERY_HIGH), 2);
-    EXPECT_EQ(static_cast<int>(CKesThread::PRIORITY_HIGH), 1);
-    EXPECT_EQ(static_cast<int>(CKesThread::PRIORITY_NORMAL), 0);
-    EXPECT_EQ(static_cast<int>(CKesThread::PRIORITY_LOW), -1);
-    EXPECT_EQ(static_cast<int>(CKesThread::PRIORITY_VERY_LOW), -2);
-    EXPECT_EQ(static_cast<int>(CKesThread::PRIORITY_IDLE), -15);
-
     std::atomic<bool> release{false};
     Work work([&] {
         while (!release.load())
-            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+            std::this_thread::sleep_for(milliseconds(1));
     });
     CKesThread thread(&work, nullptr);
     EXPECT_EQ(thread.GetPriority(), -1);
-    EXPECT_EQ(thread.GetPriority(), static_cast<int>(CKesThread::PRIORITY_LOW));
     EXPECT_FALSE(thread.SetPriority(CKesThread::PRIORITY_HIGH));
     thread.Start(0);
     EXPECT_EQ(thread.GetPriority(), static_cast<int>(CKesThread::PRIORITY_NORMAL));
@@ -331,8 +345,9 @@ TEST(KesThread, PrioritiesRoundTripWhileStartedAndAreMinusOneBefore) {
         EXPECT_TRUE(thread.SetPriority(static_cast<int>(level)));
         EXPECT_EQ(thread.GetPriority(), static_cast<int>(level));
     }
+    EXPECT_EQ(static_cast<int>(CKesThread::PRIORITY_IDLE), -15);
     EXPECT_FALSE(thread.SetPriority(7));  // not a host level
-    EXPECT_EQ(thread.GetPriority(), static_cast<int>(CKesThread::PRIORITY_IDLE));
+    EXPECT_EQ(thread.GetPriority(), -15);
     release = true;
     thread.WaitFor(0);
     // Run has returned but the worker is still set until Stop.
@@ -344,10 +359,9 @@ TEST(KesThread, PrioritiesRoundTripWhileStartedAndAreMinusOneBefore) {
 }
 
 TEST(KesThread, StackSizeIsHonouredForDeepWork) {
-    // 4 MiB of stack for a worker that uses 2 MiB of it.
     std::atomic<bool> done{false};
     Work work([&] {
-        volatile char block[2 * 1024 * 1024];
+        volatile char block[2 * 1024 * 1024];  // half of the 4 MiB asked for
         block[0] = 1;
         block[sizeof block - 1] = 1;
         done = block[0] == 1;

@@ -3,9 +3,13 @@
 
 #include <host/internal/handle_table.h>
 #include <host/types.h>
+#include <kes/error/keserror.h>
+#include <kes/thread/kesthread.h>
 
 #include <atomic>
 #include <chrono>
+#include <functional>
+#include <string>
 #include <thread>
 
 #if defined(__SANITIZE_THREAD__)
@@ -37,14 +41,11 @@ bool Eventually(Condition condition) {
     return true;
 }
 
-// True when `count` threads are registered as waiting on the object behind
-// `handle` within 10 s.
 inline bool AwaitWaiters(HANDLE handle, std::size_t count) {
     return Eventually([&] { return host::debug_waiter_count(handle) == count; });
 }
 
-// Checks that `counter` stays where it is for a while: the thread that
-// advanced it runs no more.
+// True when `counter` stays where it is for a while: whoever advanced it has stopped.
 inline bool StaysStill(const std::atomic<long>& counter) {
     long before = counter.load();
     std::this_thread::sleep_for(std::chrono::milliseconds(30));
@@ -54,4 +55,27 @@ inline bool StaysStill(const std::atomic<long>& counter) {
 inline double MillisecondsSince(std::chrono::steady_clock::time_point start) {
     return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
         .count();
+}
+
+// A runnable that runs a function given by the test and counts runs and returns.
+class Work : public IRunnable {
+  public:
+    explicit Work(std::function<void()> theBody) : myBody(std::move(theBody)) {}
+    void Run() override {
+        ++myRuns;
+        myBody();
+        ++myReturns;
+    }
+    std::atomic<int> myRuns{0};
+    std::atomic<int> myReturns{0};
+
+  private:
+    std::function<void()> myBody;
+};
+
+// The text last raised with `code` on this thread.
+inline std::string LastText(LONG code) {
+    host::wstring wide;
+    KesGetLastErrorMessage(code, wide);
+    return std::string(wide.begin(), wide.end());
 }

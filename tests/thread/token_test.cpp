@@ -5,9 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <memory>
-#include <thread>
 #include <vector>
 
 namespace {
@@ -38,11 +36,8 @@ TEST(Token, ExactlyOneOfManyRacingThreadsAcquires) {
     const int rounds = kRounds / 100;
     for (int round = 0; round < rounds; ++round) {
         CKesToken token;
-        std::atomic<int> ready{0};
-        std::atomic<bool> go{false};
-        std::atomic<int> acquired{0};
-        std::atomic<int> tried{0};
-        std::atomic<bool> hold{true};
+        std::atomic<int> ready{0}, acquired{0}, tried{0};
+        std::atomic<bool> go{false}, hold{true};
         std::vector<std::thread> threads;
         for (int t = 0; t < kThreads; ++t) {
             threads.emplace_back([&] {
