@@ -10,25 +10,15 @@
 namespace {
 
 using namespace obstest;
+using Atoms = std::vector<CMyKesCallbackAtom*>;
 
-// Walks a circular list from its head both ways; each walk stops at the head
+// Walks a circular list from its head, forward or backward; stops at the head
 // or after 10 steps (a broken ring).
-std::vector<CMyKesCallbackAtom*> Forward(CMyKesCallbackAtom* head) {
-    std::vector<CMyKesCallbackAtom*> seen;
+Atoms Walk(CMyKesCallbackAtom* head, bool forward) {
+    Atoms seen;
     for (CMyKesCallbackAtom* at = head; at != nullptr && seen.size() < 10;) {
         seen.push_back(at);
-        at = at->nextNotifierAtom();
-        if (at == head)
-            break;
-    }
-    return seen;
-}
-
-std::vector<CMyKesCallbackAtom*> Backward(CMyKesCallbackAtom* head) {
-    std::vector<CMyKesCallbackAtom*> seen;
-    for (CMyKesCallbackAtom* at = head; at != nullptr && seen.size() < 10;) {
-        seen.push_back(at);
-        at = at->prevNotifierAtom();
+        at = forward ? at->nextNotifierAtom() : at->prevNotifierAtom();
         if (at == head)
             break;
     }
@@ -39,96 +29,73 @@ class AtomLists : public ::testing::Test {
   protected:
     CallLog log;
     Nothing observer{"o", log};
-    Notifier notifier;  // only an identity here: its own list stays empty
-    Notifier other;
+    Notifier notifier, other;  // identities only: their own lists stay empty
 };
 
-TEST_F(AtomLists, AtomsLinkAtTheTailAndFormARing) {
-    CMyKesCallbackAtom a1(observer), a2(observer), a3(observer);
-    CMyKesCallbackAtom* list = nullptr;
-    a1.addNotifierList(notifier, list);
-    EXPECT_EQ(list, &a1);
-    EXPECT_EQ(a1.nextNotifierAtom(), &a1);  // alone: its own neighbour both ways
-    EXPECT_EQ(a1.prevNotifierAtom(), &a1);
-    a2.addNotifierList(notifier, list);
-    a3.addNotifierList(notifier, list);
-    EXPECT_EQ(list, &a1);
-    EXPECT_EQ(Forward(list), (std::vector<CMyKesCallbackAtom*>{&a1, &a2, &a3}));
-    EXPECT_EQ(Backward(list), (std::vector<CMyKesCallbackAtom*>{&a1, &a3, &a2}));
-    EXPECT_EQ(a2.getNotifier(), &notifier);
-    EXPECT_EQ(a2.getCallBack(), &observer);
-    for (CMyKesCallbackAtom* atom : {&a1, &a2, &a3})
-        atom->removeNotifierList(notifier, list);
-    EXPECT_EQ(list, nullptr);
-}
-
-// Unlinking each position of a three-atom ring: the remaining ring in both
-// directions, and the head.
-TEST_F(AtomLists, UnlinkingAnyPositionKeepsTheRingWhole) {
-    struct Case {
-        int remove;      // index of the atom taken out
-        int head;        // index of the head afterwards
-        int forward[2];  // the ring from the head
-    };
-    const Case cases[] = {{0, 1, {1, 2}}, {1, 0, {0, 2}}, {2, 0, {0, 1}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.remove);
+// Atoms link at the tail; unlinking any position keeps the ring whole both
+// ways and moves the head on when it goes; an unlinked atom links again.
+TEST_F(AtomLists, RingStaysWholeWhicheverPositionIsUnlinked) {
+    for (int remove = 0; remove < 3; ++remove) {
+        SCOPED_TRACE(remove);
         CMyKesCallbackAtom atoms[3] = {CMyKesCallbackAtom(observer), CMyKesCallbackAtom(observer),
                                        CMyKesCallbackAtom(observer)};
         CMyKesCallbackAtom* list = nullptr;
-        for (auto& atom : atoms)
-            atom.addNotifierList(notifier, list);
-        atoms[c.remove].removeNotifierList(notifier, list);
-        EXPECT_EQ(list, &atoms[c.head]);
-        EXPECT_EQ(Forward(list),
-                  (std::vector<CMyKesCallbackAtom*>{&atoms[c.forward[0]], &atoms[c.forward[1]]}));
-        EXPECT_EQ(Backward(list),
-                  (std::vector<CMyKesCallbackAtom*>{&atoms[c.forward[0]], &atoms[c.forward[1]]}));
-        EXPECT_EQ(atoms[c.remove].getNotifier(), nullptr);
-        // An unlinked atom links again, at the tail.
-        atoms[c.remove].addNotifierList(notifier, list);
-        EXPECT_EQ(list->prevNotifierAtom(), &atoms[c.remove]);
+        atoms[0].addNotifierList(notifier, list);
+        EXPECT_EQ(Walk(list, false), Atoms{&atoms[0]});  // alone: its own neighbour
+        atoms[1].addNotifierList(notifier, list);
+        atoms[2].addNotifierList(notifier, list);
+        EXPECT_EQ(Walk(list, true), (Atoms{&atoms[0], &atoms[1], &atoms[2]}));
+        EXPECT_EQ(Walk(list, false), (Atoms{&atoms[0], &atoms[2], &atoms[1]}));
+        EXPECT_EQ(atoms[1].getNotifier(), &notifier);
+        EXPECT_EQ(atoms[1].getCallBack(), &observer);
+
+        atoms[remove].removeNotifierList(notifier, list);
+        Atoms left;
+        for (int i = 0; i < 3; ++i)
+            if (i != remove)
+                left.push_back(&atoms[i]);
+        EXPECT_EQ(Walk(list, true), left);
+        EXPECT_EQ(Walk(list, false), (Atoms{left[0], left[1]}));  // two: both ways alike
+        EXPECT_EQ(atoms[remove].getNotifier(), nullptr);
+        atoms[remove].addNotifierList(notifier, list);
+        EXPECT_EQ(list->prevNotifierAtom(), &atoms[remove]);
         for (auto& atom : atoms)
             atom.removeNotifierList(notifier, list);
         EXPECT_EQ(list, nullptr);
     }
 }
 
+// Reported misuse ("myNotifier == 0", "myNotifier == &theNotifier",
+// "myNotifier != 0"), after which nothing has changed.
 TEST_F(AtomLists, RefusedLinksAndUnlinksChangeNothing) {
     CMyKesCallbackAtom a1(observer), a2(observer);
     CMyKesCallbackAtom* list = nullptr;
     CMyKesCallbackAtom* otherList = nullptr;
     a1.addNotifierList(notifier, list);
     a2.addNotifierList(notifier, list);
-    a2.addNotifierList(other, otherList);     // already linked: "myNotifier == 0"
-    a2.removeNotifierList(other, otherList);  // wrong notifier: "myNotifier == &theNotifier"
+    a2.addNotifierList(other, otherList);     // already linked
+    a2.removeNotifierList(other, otherList);  // the wrong notifier
     EXPECT_EQ(otherList, nullptr);
     EXPECT_EQ(a2.getNotifier(), &notifier);
-    EXPECT_EQ(Forward(list), (std::vector<CMyKesCallbackAtom*>{&a1, &a2}));
+    EXPECT_EQ(Walk(list, true), (Atoms{&a1, &a2}));
     a2.removeNotifierList(notifier, list);
-    a2.removeNotifierList(notifier, list);  // unlinked: "myNotifier != 0"
-    EXPECT_EQ(list, &a1);
-    EXPECT_EQ(a1.nextNotifierAtom(), &a1);
+    a2.removeNotifierList(notifier, list);  // no longer linked
+    EXPECT_EQ(Walk(list, true), Atoms{&a1});
     a1.removeNotifierList(notifier, list);
     EXPECT_EQ(list, nullptr);
 }
 
 TEST_F(AtomLists, ElementsPushAtTheFrontAndLeaveFromAnyPosition) {
-    // Removal order -> the list left after each removal, front first.
-    struct Case {
-        int order[3];
-    };
-    const Case cases[] = {{{0, 1, 2}}, {{2, 1, 0}}, {{1, 0, 2}}, {{1, 2, 0}}};
-    for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.order[0] << c.order[1] << c.order[2]);
-        CMyKesCallbackElement* e[3] = {new CMyKesCallbackElement(observer),
-                                       new CMyKesCallbackElement(observer),
-                                       new CMyKesCallbackElement(observer)};
+    for (auto order : {std::vector<int>{0, 1, 2}, {2, 1, 0}, {1, 0, 2}, {1, 2, 0}}) {
+        SCOPED_TRACE(testing::Message() << order[0] << order[1] << order[2]);
+        CMyKesCallbackElement* e[3];
         CMyKesCallbackElement* head = nullptr;
-        for (auto* element : e)
+        for (auto*& element : e) {
+            element = new CMyKesCallbackElement(observer);
             element->addCallBackList(observer, head);
+        }
         std::vector<CMyKesCallbackElement*> present{e[2], e[1], e[0]};  // newest first
-        for (int index : c.order) {
+        for (int index : order) {
             e[index]->removeCallBackList(observer);
             present.erase(std::find(present.begin(), present.end(), e[index]));
             std::vector<CMyKesCallbackElement*> walked;

@@ -1,6 +1,6 @@
-// Points the process at an empty store directory (the misuse tests report
-// assertions to the event log, which must not be the user's), and counts or
-// refuses the allocations of callback elements.
+// Points the process at an empty store directory (the misuse tests report to
+// the event log, which must not be the user's), and counts or refuses the
+// allocations of callback elements.
 #include "observer_support.h"
 
 #include <gtest/gtest.h>
@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <new>
 #include <string>
+#include <utility>
 
 namespace obstest {
 
@@ -24,22 +25,18 @@ bool& FailNextElement() {
 
 }  // namespace obstest
 
-// The whole program's operator new, so that the library's elements come
-// through here too. An element is recognised by its size; other allocations
-// of that size are counted alike, so tests only compare counts around calls
-// that allocate nothing else.
+// The whole program's operator new, so that the library's elements come here
+// too. Elements are recognised by their size; tests compare counts only around
+// calls that allocate nothing else.
 void* operator new(std::size_t size) {
     if (size == sizeof(CMyKesCallbackElement)) {
-        if (obstest::FailNextElement()) {
-            obstest::FailNextElement() = false;
+        if (std::exchange(obstest::FailNextElement(), false))
             throw std::bad_alloc();
-        }
         ++obstest::ElementAllocations();
     }
-    void* block = std::malloc(size == 0 ? 1 : size);
-    if (block == nullptr)
-        throw std::bad_alloc();
-    return block;
+    if (void* block = std::malloc(size == 0 ? 1 : size))
+        return block;
+    throw std::bad_alloc();
 }
 
 void operator delete(void* block) noexcept {
@@ -55,10 +52,8 @@ namespace {
 class EmptyStore : public ::testing::Environment {
   public:
     void SetUp() override {
-        std::string pattern =
-            (std::filesystem::temp_directory_path() / "kesobserver-XXXXXX").string();
-        ASSERT_NE(mkdtemp(pattern.data()), nullptr);
-        m_Home = pattern;
+        m_Home = (std::filesystem::temp_directory_path() / "kesobserver-XXXXXX").string();
+        ASSERT_NE(mkdtemp(m_Home.data()), nullptr);
         setenv("KES_HOME", m_Home.c_str(), 1);
         unsetenv("DOV_HALT_ASSERTIONS");
         unsetenv("DOV_LOG_ERRORS");

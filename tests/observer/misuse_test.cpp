@@ -1,6 +1,6 @@
-// Misuse is reported by assertions with fixed texts; the reports are made
-// fatal (DOV_HALT_ASSERTIONS) in a child process to read them. Without the
-// switch the assertion returns and the misuse changes nothing.
+// Misuse is reported by assertions with fixed texts; the reports are made fatal
+// (DOV_HALT_ASSERTIONS) in a child process to read them. Without the switch
+// the assertion returns and the misuse changes nothing.
 #include "observer_support.h"
 
 #include <gtest/gtest.h>
@@ -12,124 +12,81 @@ namespace {
 
 using namespace obstest;
 
+// What a misuse works with; building it reports nothing.
+struct Scene {
+    CallLog log;
+    Nothing o{"o", log}, p{"p", log};
+    Notifier n, m;
+    CMyKesCallbackAtom* list = nullptr;
+    CMyKesCallbackElement* head = nullptr;
+};
+
 struct MisuseCase {
     const char* name;
-    std::function<void()> misuse;
+    std::function<void(Scene&)> misuse;
     const char* report;  // regular expression for the fatal report
 };
 
-void DestroyLinkedAtom() {
-    CallLog log;
-    Nothing o("o", log);
-    Notifier n;
-    CMyKesCallbackAtom* list = nullptr;
-    auto* atom = new CMyKesCallbackAtom(o);
-    atom->addNotifierList(n, list);
-    delete atom;
-}
-
-void DestroyElementInItsList() {
-    CallLog log;
-    Nothing o("o", log);
-    CMyKesCallbackElement* head = nullptr;
-    auto* element = new CMyKesCallbackElement(o);
-    element->addCallBackList(o, head);
-    delete element;
-}
-
-void ElementJoinsAnotherObserversList() {
-    CallLog log;
-    Nothing o("o", log), p("p", log);
-    CMyKesCallbackElement* head = nullptr;
-    CMyKesCallbackElement element(o);
-    element.addCallBackList(p, head);
-}
-
-void LinkTwice() {
-    CallLog log;
-    Nothing o("o", log);
-    Notifier n;
-    CMyKesCallbackAtom* list = nullptr;
-    CMyKesCallbackAtom atom(o);
-    atom.addNotifierList(n, list);
-    atom.addNotifierList(n, list);
-}
-
-void UnlinkFromTheWrongNotifier() {
-    CallLog log;
-    Nothing o("o", log);
-    Notifier n, m;
-    CMyKesCallbackAtom* list = nullptr;
-    CMyKesCallbackAtom atom(o);
-    atom.addNotifierList(n, list);
-    atom.removeNotifierList(m, list);
-}
-
-void NeighbourOfAnUnlinkedAtom() {
-    CallLog log;
-    Nothing o("o", log);
-    CMyKesCallbackAtom atom(o);
-    atom.nextNotifierAtom();
-}
-
-void UnsubscribeAStranger() {
-    CallLog log;
-    Nothing o("o", log);
-    Notifier n;
-    n.unsubscribe(&o);
-}
-
-void EnableAnOpenGate() {
-    Gated g;
-    g.enable();
-}
-
-void DestroyANotifierWithASubscriber() {
-    CallLog log;
-    Nothing o("o", log);
-    auto* n = new Notifier;
-    n->subscribe(&o);
-    delete n;
-}
-
-void DestroyANotifierInsideItsPass() {
-    CallLog log;
-    Nothing o("o", log);
-    auto* n = new Notifier;
-    n->subscribe(&o);
-    o.script = [n, &o](int) {
-        o.reset();
-        delete n;
-    };
-    n->notify();
-}
-
-void SubscribeNull() {
-    Notifier n;
-    n.subscribe(nullptr);
-}
+#define REPORT(file, condition) "kes/observer/" file ", line [0-9]+:\r\n" condition
 
 const MisuseCase kCases[] = {
-    {"DestroyLinkedAtom", DestroyLinkedAtom,
-     "kes/observer/mykescallbackatom, line [0-9]+:\r\nmyNotifier == 0"},
-    {"DestroyElementInItsList", DestroyElementInItsList,
-     "kes/observer/mykescallbackelement, line [0-9]+:\r\nmyPrevCallBackElementP == 0"},
-    {"ElementJoinsAnotherObserversList", ElementJoinsAnotherObserversList,
-     "kes/observer/mykescallbackelement, line [0-9]+:\r\n&theCallBack == &myCallBack"},
-    {"LinkTwice", LinkTwice, "kes/observer/mykescallbackatom, line [0-9]+:\r\nmyNotifier == 0"},
-    {"UnlinkFromTheWrongNotifier", UnlinkFromTheWrongNotifier,
-     "kes/observer/mykescallbackatom, line [0-9]+:\r\nmyNotifier == &theNotifier"},
-    {"NeighbourOfAnUnlinkedAtom", NeighbourOfAnUnlinkedAtom,
-     "kes/observer/mykescallbackatom, line [0-9]+:\r\nmyNotifier != 0"},
-    {"UnsubscribeAStranger", UnsubscribeAStranger,
-     "kes/observer/kesobserverab, line [0-9]+:\r\nfalse"},
-    {"EnableAnOpenGate", EnableAnOpenGate,
-     "kes/observer/kesgatednotifierb, line [0-9]+:\r\nm_DisableCount > 0"},
-    {"DestroyANotifierWithASubscriber", DestroyANotifierWithASubscriber,
-     "kes/observer/kesnotifierb, line [0-9]+:\r\nmyAtomList == 0"},
-    {"DestroyANotifierInsideItsPass", DestroyANotifierInsideItsPass,
-     "kes/observer/kesnotifierb, line [0-9]+:\r\ncurrentAtom == 0"},
-    {"SubscribeNull", SubscribeNull, "kes/observer/kesnotifierb, line [0-9]+:\r\ntheObserver != 0"},
+    {"DestroyLinkedAtom",
+     [](Scene& s) {
+         auto* atom = new CMyKesCallbackAtom(s.o);
+         atom->addNotifierList(s.n, s.list);
+         delete atom;
+     },
+     REPORT("mykescallbackatom", "myNotifier == 0")},
+    {"DestroyElementInItsList",
+     [](Scene& s) {
+         auto* element = new CMyKesCallbackElement(s.o);
+         element->addCallBackList(s.o, s.head);
+         delete element;
+     },
+     REPORT("mykescallbackelement", "myPrevCallBackElementP == 0")},
+    {"ElementJoinsAnotherObserversList",
+     [](Scene& s) { CMyKesCallbackElement(s.o).addCallBackList(s.p, s.head); },
+     REPORT("mykescallbackelement", "&theCallBack == &myCallBack")},
+    {"LinkTwice",
+     [](Scene& s) {
+         CMyKesCallbackAtom atom(s.o);
+         atom.addNotifierList(s.n, s.list);
+         atom.addNotifierList(s.n, s.list);
+     },
+     REPORT("mykescallbackatom", "myNotifier == 0")},
+    {"UnlinkFromTheWrongNotifier",
+     [](Scene& s) {
+         CMyKesCallbackAtom atom(s.o);
+         atom.addNotifierList(s.n, s.list);
+         atom.removeNotifierList(s.m, s.list);
+     },
+     REPORT("mykescallbackatom", "myNotifier == &theNotifier")},
+    {"NeighbourOfAnUnlinkedAtom", [](Scene& s) { CMyKesCallbackAtom(s.o).nextNotifierAtom(); },
+     REPORT("mykescallbackatom", "myNotifier != 0")},
+    {"UnsubscribeAStranger", [](Scene& s) { s.n.unsubscribe(&s.o); },
+     REPORT("kesobserverab", "false")},
+    {"EnableAnOpenGate", [](Scene&) { Gated().enable(); },
+     REPORT("kesgatednotifierb", "m_DisableCount > 0")},
+    {"DestroyANotifierWithASubscriber",
+     [](Scene& s) {
+         auto* n = new Notifier;
+         n->subscribe(&s.o);
+         delete n;
+     },
+     REPORT("kesnotifierb", "myAtomList == 0")},
+    {"DestroyANotifierInsideItsPass",
+     [](Scene& s) {
+         auto* n = new Notifier;
+         n->subscribe(&s.o);
+         s.o.script = [n, &s](int) {
+             s.o.reset();
+             delete n;
+         };
+         n->notify();
+     },
+     REPORT("kesnotifierb", "currentAtom == 0")},
+    {"SubscribeNull", [](Scene& s) { s.n.subscribe(nullptr); },
+     REPORT("kesnotifierb", "theObserver != 0")},
 };
 
 class MisuseDeathTest : public ::testing::TestWithParam<MisuseCase> {};
@@ -139,7 +96,8 @@ TEST_P(MisuseDeathTest, ReportsItsCondition) {
     EXPECT_EXIT(
         {
             setenv("DOV_HALT_ASSERTIONS", "1", 1);
-            GetParam().misuse();
+            Scene scene;
+            GetParam().misuse(scene);
         },
         ::testing::ExitedWithCode(255), GetParam().report);
 }
@@ -147,33 +105,20 @@ TEST_P(MisuseDeathTest, ReportsItsCondition) {
 INSTANTIATE_TEST_SUITE_P(Observer, MisuseDeathTest, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// Without the switch: the misuse is reported and the program goes on.
-TEST(Misuse, UnsubscribingAStrangerChangesNothing) {
-    CallLog log;
-    Nothing o("o", log), stranger("s", log);
-    Notifier n;
-    n.subscribe(&o);
-    EXPECT_EQ(n.unsubscribe(&stranger), S_OK);
-    n.notify();
-    EXPECT_EQ(log, (CallLog{"o"}));
-    n.unsubscribe(&o);
-}
-
-TEST(Misuse, ANotifierDestroyedWithSubscribersLetsThemGo) {
-    CallLog log;
-    Nothing o("o", log);
-    auto* n = new Notifier;
-    auto* m = new Notifier;
-    n->subscribe(&o);
-    n->subscribe(&o);
-    m->subscribe(&o);
-    delete n;  // reported; o no longer points at it
-    m->notify();
-    EXPECT_EQ(log, (CallLog{"o"}));
-    EXPECT_EQ(o.hooks, "+++--");
-    o.reset();  // would reach the dead notifier otherwise
-    EXPECT_TRUE(m->isEmpty());
-    delete m;
+TEST(Misuse, WithoutTheSwitchAStrangerOrADestroyedNotifierChangesNothing) {
+    Scene s;
+    Nothing stranger("s", s.log);
+    auto* doomed = new Notifier;
+    s.n.subscribe(&s.o);
+    EXPECT_EQ(s.n.unsubscribe(&stranger), S_OK);
+    doomed->subscribe(&s.o);
+    doomed->subscribe(&s.o);
+    delete doomed;  // reported; it let its subscribers go
+    s.n.notify();
+    EXPECT_EQ(s.log, (CallLog{"o"}));
+    EXPECT_EQ(s.o.hooks, "+++--");
+    s.o.reset();  // would reach the dead notifier otherwise
+    EXPECT_TRUE(s.n.isEmpty());
 }
 
 }  // namespace

@@ -12,103 +12,74 @@ namespace {
 
 using namespace obstest;
 
-class MultiSub : public ::testing::Test {
+// Steps: "+o" subscribes o to the notifier, "-o" unsubscribes it once, "ro"
+// resets it, "E" subscribes o elsewhere (so that its embedded atom is taken).
+// With `setup` run, observer `who` runs `steps` on its first call of a pass;
+// the calls of that pass and of the next.
+struct MultiSubCase {
+    const char* name;
+    const char* setup;
+    char who;
+    const char* steps;
+    const char* first;
+    const char* second;
+};
+
+class MultiSub : public ::testing::TestWithParam<MultiSubCase> {
   protected:
     CallLog log;
     Nothing x{"x", log}, o{"o", log}, y{"y", log};
-    Notifier notifier;
-    Notifier elsewhere;  // holds o's embedded atom where a case needs it
+    Notifier notifier, elsewhere;
 
+    Nothing& Named(char name) { return name == 'x' ? x : name == 'o' ? o : y; }
+    void Apply(const char* steps) {
+        for (const std::string& step : Words(steps)) {
+            if (step == "E")
+                elsewhere.subscribe(&o);
+            else if (step[0] == '+')
+                notifier.subscribe(&Named(step[1]));
+            else if (step[0] == '-')
+                notifier.unsubscribe(&Named(step[1]));
+            else
+                Named(step[1]).reset();
+        }
+    }
     void TearDown() override {
         for (Nothing* r : {&x, &o, &y})
             r->reset();
     }
-    void Twice() {
-        log.clear();
-        for (Nothing* r : {&x, &o, &y})
-            r->script = nullptr;
-        notifier.notify();
-    }
 };
 
-// The list is x, e1, e2 (o's embedded atom serves another notifier). x takes
-// one subscription of o away: o's newest one, e2, which is not the one the
-// pass visits next. o is still called once, through e1.
-TEST_F(MultiSub, RemovingANewerSubscriptionThanTheNextOne) {
-    elsewhere.subscribe(&o);
-    for (Nothing* r : {&x, &o, &o})
-        notifier.subscribe(r);
-    x.script = [this](int) { notifier.unsubscribe(&o); };
-    notifier.notify();
-    EXPECT_EQ(log, (CallLog{"x", "o"}));
-    Twice();
-    EXPECT_EQ(log, (CallLog{"x", "o"}));
-}
-
-// The list is x, e, a: o's embedded atom a was freed and reused after its
-// element e. Unsubscribing removes a (the embedded atom first), while the
-// pass is about to visit e.
-TEST_F(MultiSub, RemovingTheReusedEmbeddedAtomBehindTheNextOne) {
-    for (Nothing* r : {&x, &o, &o})
-        notifier.subscribe(r);
-    notifier.unsubscribe(&o);  // frees the embedded atom: x, e
-    notifier.subscribe(&o);    // x, e, a
-    x.script = [this](int) { notifier.unsubscribe(&o); };
-    notifier.notify();
-    EXPECT_EQ(log, (CallLog{"x", "o"}));
-    Twice();
-    EXPECT_EQ(log, (CallLog{"x", "o"}));
-}
-
-// o, called through e1, unsubscribes itself once: its newest subscription e2,
-// the one the pass would visit next, goes; y follows.
-TEST_F(MultiSub, RemovingOnesOwnNextSubscription) {
-    elsewhere.subscribe(&o);
-    for (Nothing* r : {&o, &o, &y})
-        notifier.subscribe(r);
-    o.script = [this](int n) {
+TEST_P(MultiSub, PassVisitsExactlyTheSubscriptionsStillPresent) {
+    const MultiSubCase& c = GetParam();
+    Apply(c.setup);
+    Named(c.who).script = [this, &c](int n) {
         if (n == 1)
-            notifier.unsubscribe(&o);
+            Apply(c.steps);
     };
     notifier.notify();
-    EXPECT_EQ(log, (CallLog{"o", "y"}));
-    Twice();
-    EXPECT_EQ(log, (CallLog{"o", "y"}));
+    EXPECT_EQ(log, Words(c.first));
+    log.clear();
+    Named(c.who).script = nullptr;
+    notifier.notify();
+    EXPECT_EQ(log, Words(c.second));
 }
 
-// o takes away both of its subscriptions on its first call.
-TEST_F(MultiSub, RemovingAllOfOnesSubscriptions) {
-    for (Nothing* r : {&o, &o, &y})
-        notifier.subscribe(r);
-    o.script = [this](int n) {
-        if (n == 1) {
-            notifier.unsubscribe(&o);
-            notifier.unsubscribe(&o);
-        }
-    };
-    notifier.notify();
-    EXPECT_EQ(log, (CallLog{"o", "y"}));
-    Twice();
-    EXPECT_EQ(log, (CallLog{"y"}));
-}
+const MultiSubCase kMultiSubCases[] = {
+    // x, e1, e2: x takes o's newest subscription e2, not the next one e1.
+    {"RemovingANewerSubscriptionThanTheNextOne", "E +x +o +o", 'x', "-o", "x o", "x o"},
+    // x, e, a: the embedded atom a, freed and reused, goes while the pass is due at e.
+    {"RemovingTheReusedEmbeddedAtomBehindTheNextOne", "+x +o +o -o +o", 'x', "-o", "x o", "x o"},
+    // e1, e2, y: o, called through e1, takes e2, the one the pass would visit next.
+    {"RemovingOnesOwnNextSubscription", "E +o +o +y", 'o', "-o", "o y", "o y"},
+    {"RemovingAllOfOnesSubscriptions", "+o +o +y", 'o', "-o -o", "o y", "y"},
+    {"ResettingAnObserverWithThreeSubscriptionsAhead", "+x +o +o +o +y", 'x', "ro", "x y", "x y"},
+    // a, x, e: one unsubscription takes the embedded atom only.
+    {"EachSubscriptionIsOneCallAndNeedsOneUnsubscription", "+o +x +o", 'x', "-o", "o x o", "x o"},
+};
 
-TEST_F(MultiSub, ResettingAnObserverWithThreeSubscriptionsAhead) {
-    for (Nothing* r : {&x, &o, &o, &o, &y})
-        notifier.subscribe(r);
-    x.script = [this](int) { o.reset(); };
-    notifier.notify();
-    EXPECT_EQ(log, (CallLog{"x", "y"}));
-}
-
-TEST_F(MultiSub, EachSubscriptionIsOneCallAndNeedsOneUnsubscription) {
-    for (Nothing* r : {&o, &x, &o})
-        notifier.subscribe(r);
-    notifier.notify();
-    EXPECT_EQ(log, (CallLog{"o", "x", "o"}));
-    notifier.unsubscribe(&o);  // the embedded atom, at the head
-    Twice();
-    EXPECT_EQ(log, (CallLog{"x", "o"}));
-}
+INSTANTIATE_TEST_SUITE_P(Cases, MultiSub, ::testing::ValuesIn(kMultiSubCases),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // Random scripts over five observers, each possibly subscribed several times
 // to two notifiers: observers subscribe, unsubscribe and reset each other,

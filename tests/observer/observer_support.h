@@ -7,6 +7,8 @@
 #include <kes/observer/mykescallbackelement.h>
 
 #include <functional>
+#include <iterator>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +21,12 @@ bool& FailNextElement();
 
 // Names of the observers in the order they were called.
 using CallLog = std::vector<std::string>;
+
+// The words of `text`, split at spaces.
+inline CallLog Words(const char* text) {
+    std::istringstream in(text);
+    return {std::istream_iterator<std::string>(in), std::istream_iterator<std::string>()};
+}
 
 // An observer that logs its name and the payload pointer at every call, then
 // runs its script (if any) with the number of the call, counted from 1.
