@@ -14,7 +14,6 @@
 
 namespace regtest {
 
-// UTF-16 text from a char16_t literal.
 inline host::wstring w(const char16_t* text) {
     host::wstring out;
     for (; *text != 0; ++text)
@@ -22,9 +21,8 @@ inline host::wstring w(const char16_t* text) {
     return out;
 }
 
-// UTF-16 text from ASCII.
-inline host::wstring w(const std::string& text) {
-    return host::wstring(text.begin(), text.end());
+inline host::wstring w(const std::string& ascii) {
+    return host::wstring(ascii.begin(), ascii.end());
 }
 
 inline std::string narrow(const host::wstring& text) {
@@ -41,8 +39,7 @@ inline std::vector<BYTE> sz_bytes(const host::wstring& text) {
         bytes.push_back(static_cast<BYTE>(unit & 0xFF));
         bytes.push_back(static_cast<BYTE>(unit >> 8));
     }
-    bytes.push_back(0);
-    bytes.push_back(0);
+    bytes.insert(bytes.end(), {0, 0});
     return bytes;
 }
 
@@ -63,18 +60,16 @@ class FreshStore : public ::testing::Test {
     }
 
     const std::string& home() const { return m_home; }
-    std::string db_path() const { return m_home + "/registry.db"; }
 
-    // Creates (or opens) `path` below HKLM; closed at the end of the test.
-    HKEY create(const std::string& path, REGSAM rights = KEY_ALL_ACCESS) {
+    // Creates (or opens) `path` below `base`; closed at the end of the test.
+    HKEY create(const std::string& path, HKEY base = HKEY_LOCAL_MACHINE,
+                DWORD* disposition = nullptr) {
         HKEY key = nullptr;
-        DWORD disposition = 0;
-        LSTATUS status = RegCreateKeyExW(HKEY_LOCAL_MACHINE, w(path).c_str(), 0, nullptr, 0, rights,
-                                         nullptr, &key, &disposition);
-        EXPECT_EQ(status, ERROR_SUCCESS) << path;
-        if (key != nullptr)
-            m_open.push_back(key);
-        return key;
+        EXPECT_EQ(RegCreateKeyExW(base, w(path).c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr,
+                                  &key, disposition),
+                  ERROR_SUCCESS)
+            << path;
+        return keep(key);
     }
 
     // Opens an existing key below `base`; null (and the status) when it fails.
@@ -83,33 +78,49 @@ class FreshStore : public ::testing::Test {
         LSTATUS result = RegOpenKeyExW(base, w(path).c_str(), 0, rights, &key);
         if (status != nullptr)
             *status = result;
+        return keep(key);
+    }
+
+    HKEY keep(HKEY key) {
         if (key != nullptr)
             m_open.push_back(key);
         return key;
     }
 
-    static LSTATUS set_sz(HKEY key, const host::wstring& name, const host::wstring& text) {
-        std::vector<BYTE> bytes = sz_bytes(text);
-        return RegSetValueExW(key, name.c_str(), 0, REG_SZ, bytes.data(),
-                              static_cast<DWORD>(bytes.size()));
+    static bool exists(const std::string& path) {
+        HKEY key = nullptr;
+        LSTATUS status = RegOpenKeyExW(HKEY_LOCAL_MACHINE, w(path).c_str(), 0, KEY_READ, &key);
+        RegCloseKey(key);
+        return status == ERROR_SUCCESS;
     }
 
+    static LSTATUS set(HKEY key, const host::wstring& name, DWORD type,
+                       const std::vector<BYTE>& bytes) {
+        return RegSetValueExW(key, name.c_str(), 0, type, bytes.data(),
+                              static_cast<DWORD>(bytes.size()));
+    }
     static LSTATUS set_dword(HKEY key, const host::wstring& name, DWORD value) {
         return RegSetValueExW(key, name.c_str(), 0, REG_DWORD,
                               reinterpret_cast<const BYTE*>(&value), sizeof value);
     }
 
-    // The raw bytes and type of a value; status in `*status`.
-    static std::vector<BYTE> get(HKEY key, const host::wstring& name, DWORD* type,
-                                 LSTATUS* status) {
+    // The raw bytes and type of a value; its status in `*status`.
+    static std::vector<BYTE> get(HKEY key, const host::wstring& name, DWORD* type = nullptr,
+                                 LSTATUS* status = nullptr) {
         DWORD size = 0;
-        *status = RegQueryValueExW(key, name.c_str(), nullptr, type, nullptr, &size);
-        if (*status != ERROR_SUCCESS)
-            return {};
+        LSTATUS result = RegQueryValueExW(key, name.c_str(), nullptr, type, nullptr, &size);
         std::vector<BYTE> bytes(size);
-        *status = RegQueryValueExW(key, name.c_str(), nullptr, type, bytes.data(), &size);
-        bytes.resize(size);
+        if (result == ERROR_SUCCESS)
+            result = RegQueryValueExW(key, name.c_str(), nullptr, type, bytes.data(), &size);
+        bytes.resize(result == ERROR_SUCCESS ? size : 0);
+        if (status != nullptr)
+            *status = result;
         return bytes;
+    }
+    static LSTATUS status_of(HKEY key, const host::wstring& name) {
+        LSTATUS status;
+        get(key, name, nullptr, &status);
+        return status;
     }
 
     // Subkey names of `key` in enumeration order.
@@ -122,11 +133,18 @@ class FreshStore : public ::testing::Test {
                 RegEnumKeyExW(key, index, name, &units, nullptr, nullptr, nullptr, nullptr);
             if (status != ERROR_SUCCESS) {
                 EXPECT_EQ(status, ERROR_NO_MORE_ITEMS);
-                break;
+                return names;
             }
             names.push_back(narrow(host::wstring(name, units)));
         }
-        return names;
+    }
+
+    static DWORD value_count(HKEY key) {
+        DWORD values = 0;
+        EXPECT_EQ(RegQueryInfoKeyW(key, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr,
+                                   &values, nullptr, nullptr, nullptr, nullptr),
+                  ERROR_SUCCESS);
+        return values;
     }
 
   private:

@@ -17,11 +17,10 @@ DEFINE_GUID(IID_ITestProbe, 0x5E0A3C41, 0x7B2D, 0x4F19, 0xA8, 0xE6, 0x0C, 0x9D, 
             0x41);
 HOST_INTERFACE_ID(ITestProbe, IID_ITestProbe);
 
-// The class that DllRegisterServer registers.
+// The classes the module serves.
 // {5E0A3C42-7B2D-4F19-A8E6-0C9D1B2A3F42}
 DEFINE_GUID(CLSID_TestProbe, 0x5E0A3C42, 0x7B2D, 0x4F19, 0xA8, 0xE6, 0x0C, 0x9D, 0x1B, 0x2A, 0x3F,
             0x42);
-// A second class the module serves; tests register it by hand.
 // {5E0A3C43-7B2D-4F19-A8E6-0C9D1B2A3F43}
 DEFINE_GUID(CLSID_TestProbeByHand, 0x5E0A3C43, 0x7B2D, 0x4F19, 0xA8, 0xE6, 0x0C, 0x9D, 0x1B, 0x2A,
             0x3F, 0x43);
