@@ -36,7 +36,7 @@ TEST_F(Plugins, OnlyPluginsThatAreApplicationsCountAndNamesMatchExactly) {
     std::list<std::string> names = {"stale"};
     EXPECT_EQ(plugins.ListPluginNames(names), 0);
     EXPECT_EQ(names, std::list<std::string>{"Capture"});
-    EXPECT_EQ(TakeRaised(), std::vector<Raised>{});
+    EXPECT_EQ(TakeRaised(), Raises{});
 }
 
 TEST_F(Plugins, TheListIsFrozenOnceFilledEvenAcrossAnotherOpen) {
@@ -80,17 +80,16 @@ TEST_F(Plugins, AnEmptyOrUnopenedListIsLookedForAgainAtEveryCall) {
     EXPECT_FALSE(plugins.IsPluginRegistered(w("Capture")));
     CreateApp("Empty\\Plugins\\Capture");  // found by the next call
     EXPECT_TRUE(plugins.IsPluginRegistered(w("Capture")));
-    EXPECT_EQ(TakeRaised(), std::vector<Raised>{});
+    EXPECT_EQ(TakeRaised(), Raises{});
 }
 
 TEST_F(Plugins, OpenFailsQuietlyWithoutAPluginsKeyAndLoudlyWhenAlreadyOpen) {
     CKesPluginRegistrar plugins;
     EXPECT_EQ(plugins.Open(w("Capture")), KES_E_NOT_FOUND);
-    EXPECT_EQ(TakeRaised(), std::vector<Raised>{});
+    EXPECT_EQ(TakeRaised(), Raises{});
     ASSERT_EQ(plugins.Open(w("Workbench")), 0);
     EXPECT_EQ(plugins.Open(w("Routing")), KES_E_INVALID_STATE);
-    EXPECT_EQ(TakeRaised(),
-              (std::vector<Raised>{{KES_E_INVALID_STATE, "registry key already open"}}));
+    EXPECT_EQ(TakeRaised(), (Raises{{KES_E_INVALID_STATE, "registry key already open"}}));
     // The open key is read-only.
     EXPECT_EQ(plugins.SetValue(w("x"), 1u), KES_E_VALUE_ACCESS);
     TakeRaised();
