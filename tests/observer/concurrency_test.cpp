@@ -122,30 +122,19 @@ TEST(Concurrency, PassesReachOnlyLiveSubscribedObserversWhileOthersChangeSubscri
         for (int round = 0; round < kRounds; ++round) {
             Watched& o = *pool[random() % pool.size()];
             const int k = static_cast<int>(random() % 2);
-            switch (random() % 8) {
-                case 0:
-                case 1:
-                case 2:
-                    if (o.on(k) < 3)
-                        notifiers[k].subscribe(&o);
-                    break;
-                case 3:
-                case 4:
-                    if (o.on(k) > 0)
-                        notifiers[k].unsubscribe(&o);
-                    break;
-                case 5:
-                    o.reset();
-                    break;
-                case 6: {
-                    auto& slot = pool[random() % pool.size()];
-                    lostFailures += slot->failures.load();
-                    slot = std::make_unique<Watched>(census, false);
-                    break;
-                }
-                default:
-                    std::this_thread::yield();
-                    break;
+            const unsigned action = random() % 8;
+            if (action <= 2 && o.on(k) < 3) {
+                notifiers[k].subscribe(&o);
+            } else if ((action == 3 || action == 4) && o.on(k) > 0) {
+                notifiers[k].unsubscribe(&o);
+            } else if (action == 5) {
+                o.reset();
+            } else if (action == 6) {  // destroyed while the other threads notify
+                auto& slot = pool[random() % pool.size()];
+                lostFailures += slot->failures.load();
+                slot = std::make_unique<Watched>(census, false);
+            } else if (action == 7) {
+                std::this_thread::yield();
             }
         }
         for (auto& o : pool)

@@ -150,47 +150,27 @@ TEST(MultiSubRandom, ArbitraryChangesInsidePassesKeepEveryCallValid) {
     script = [&](Tracked& self, const CKesNotifierB* caller) {
         SelfNotifier& here = caller == &notifiers[0] ? notifiers[0] : notifiers[1];
         Tracked& other = *observers[pick(5)];
-        switch (pick(10)) {
-            case 0:
-                here.subscribe(&other);
-                break;
-            case 1:
-                here.subscribe(&self);
-                break;
-            case 2:
-                unsubscribeFrom(other, here);
-                break;
-            case 3:
-                unsubscribeFrom(self, here);
-                break;
-            case 4:
-                other.reset();
-                break;
-            case 5:
-                if (nestedBudget > 0) {
-                    --nestedBudget;
-                    here.fire();
+        SelfNotifier& there = &here == &notifiers[0] ? notifiers[1] : notifiers[0];
+        const int action = pick(10);
+        if (action <= 1) {
+            here.subscribe(action == 0 ? &other : &self);
+        } else if (action <= 3) {
+            unsubscribeFrom(action == 2 ? other : self, here);
+        } else if (action == 4) {
+            other.reset();
+        } else if ((action == 5 || action == 7) && nestedBudget > 0) {
+            --nestedBudget;  // a nested pass of this notifier, or a whole one of the other
+            (action == 5 ? here : there).fire();
+        } else if (action == 6) {  // delete oneself; a fresh observer takes the slot
+            for (int i = 0; i < 5; ++i) {
+                if (observers[i].get() == &self) {
+                    observers[i].release();
+                    delete &self;
+                    make(i);
+                    observers[i]->quiet = false;
+                    return;
                 }
-                break;
-            case 6:  // delete oneself and put a fresh observer in its slot
-                for (int i = 0; i < 5; ++i) {
-                    if (observers[i].get() == &self) {
-                        observers[i].release();
-                        delete &self;
-                        make(i);
-                        observers[i]->quiet = false;
-                        return;
-                    }
-                }
-                break;
-            case 7:  // a whole pass of the other notifier inside this call
-                if (nestedBudget > 0) {
-                    --nestedBudget;
-                    (&here == &notifiers[0] ? notifiers[1] : notifiers[0]).fire();
-                }
-                break;
-            default:
-                break;
+            }
         }
     };
 
