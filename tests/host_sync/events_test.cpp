@@ -1,3 +1,4 @@
+// Events: manual and auto reset, signals that do not count, PulseEvent.
 #include <host/error.h>
 #include <host/sync.h>
 
@@ -6,166 +7,140 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <thread>
 #include <vector>
 
 namespace {
 
-struct EventHandle {
-    HANDLE h;
-    EventHandle(bool manual, bool initial) : h(CreateEventW(nullptr, manual, initial, nullptr)) {}
-    ~EventHandle() { CloseHandle(h); }
-};
-
-TEST(Event, ManualEventStaysSignalledForEveryWaiter) {
-    EventHandle e(true, true);
-    ASSERT_NE(e.h, nullptr);
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_OBJECT_0);
-    ASSERT_TRUE(ResetEvent(e.h));
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_TIMEOUT);
+// Operations on a fresh event, one letter each: s SetEvent, r ResetEvent,
+// p PulseEvent (nobody waits), w a zero wait that must succeed, t one that
+// must time out.
+TEST(Event, StateFollowsSetResetPulseAndTheWaitsThatConsumeIt) {
+    struct Case {
+        bool manual, initial;
+        const char* operations;
+    };
+    const Case cases[] = {
+        {true, true, "wwrt"},                        // a manual event stays signalled until reset
+        {false, true, "wt"},                         // an auto event resets as it releases
+        {false, false, "sswt"},                      // signals do not count
+        {true, false, "pt"},                         // a pulse that finds nobody is lost
+        {false, false, "pt"},   {true, true, "pt"},  // and leaves a signalled event reset
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.manual << c.initial << c.operations);
+        HANDLE e = CreateEventW(nullptr, c.manual, c.initial, nullptr);
+        ASSERT_NE(e, nullptr);
+        for (const char* op = c.operations; *op != 0; ++op) {
+            switch (*op) {
+                case 's':
+                    EXPECT_TRUE(SetEvent(e));
+                    break;
+                case 'r':
+                    EXPECT_TRUE(ResetEvent(e));
+                    break;
+                case 'p':
+                    EXPECT_TRUE(PulseEvent(e));
+                    break;
+                case 'w':
+                    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_OBJECT_0);
+                    break;
+                case 't':
+                    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
+                    break;
+            }
+        }
+        CloseHandle(e);
+    }
 }
 
-TEST(Event, AutoEventResetsAfterReleasingOneWaiter) {
-    EventHandle e(false, true);
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_TIMEOUT);
-}
-
-TEST(Event, SignalsDoNotCount) {
-    EventHandle e(false, false);
-    ASSERT_TRUE(SetEvent(e.h));
-    ASSERT_TRUE(SetEvent(e.h));
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_TIMEOUT);
-}
-
-TEST(Event, SetWakesABlockedWaiter) {
-    EventHandle e(false, false);
+TEST(Event, SetWakesABlockedWaiterAndTheHandOffConsumesTheSignal) {
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     std::atomic<DWORD> result{0xDEAD};
-    std::thread waiter([&] { result = WaitForSingleObject(e.h, INFINITE); });
-    ASSERT_TRUE(await_waiters(e.h, 1));
-    ASSERT_TRUE(SetEvent(e.h));
+    std::thread waiter([&] { result = WaitForSingleObject(e, INFINITE); });
+    ASSERT_TRUE(await_waiters(e, 1));
+    ASSERT_TRUE(SetEvent(e));
     waiter.join();
     EXPECT_EQ(result.load(), WAIT_OBJECT_0);
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_TIMEOUT) << "the hand-off consumed the signal";
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
+    CloseHandle(e);
 }
 
-// Starts `count` threads that wait on `h` without limit and count their
-// releases; returns once all of them are registered as waiting.
-struct Waiters {
-    std::atomic<int> released{0};
-    std::vector<std::thread> threads;
-    Waiters(HANDLE h, int count) {
-        for (int i = 0; i < count; ++i)
-            threads.emplace_back([this, h] {
-                if (WaitForSingleObject(h, INFINITE) == WAIT_OBJECT_0)
+// Three threads wait; a pulse releases all of them on a manual event and
+// exactly one on an auto event, and leaves the event reset. The pulse hands
+// the event over before it returns, so the threads still registered are
+// exactly those it did not release.
+TEST(Pulse, ReleasesEveryCurrentWaiterOfAManualEventAndOneOfAnAutoEvent) {
+    for (bool manual : {true, false}) {
+        SCOPED_TRACE(manual ? "manual" : "auto");
+        HANDLE e = CreateEventW(nullptr, manual, FALSE, nullptr);
+        std::atomic<int> released{0};
+        std::vector<std::thread> threads;
+        for (int i = 0; i < 3; ++i)
+            threads.emplace_back([&] {
+                if (WaitForSingleObject(e, INFINITE) == WAIT_OBJECT_0)
                     ++released;
             });
-    }
-    void join() {
+        ASSERT_TRUE(await_waiters(e, 3));
+        ASSERT_TRUE(PulseEvent(e));
+        const int expected = manual ? 3 : 1;
+        EXPECT_EQ(host::debug_waiter_count(e), static_cast<std::size_t>(3 - expected));
+        while (released.load() < expected)
+            std::this_thread::yield();
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));  // a wrong extra shows
+        EXPECT_EQ(released.load(), expected);
+        EXPECT_EQ(WaitForSingleObject(e, 10), WAIT_TIMEOUT);  // nor any later waiter
+        // Signals given before a waiter took the last one coalesce: loop.
+        while (released.load() < 3) {
+            SetEvent(e);
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+        }
         for (auto& t : threads)
             t.join();
+        CloseHandle(e);
     }
-};
-
-TEST(Pulse, PulseOnManualEventReleasesAllCurrentWaiters) {
-    EventHandle e(true, false);
-    Waiters waiters(e.h, 3);
-    ASSERT_TRUE(await_waiters(e.h, 3));
-    ASSERT_TRUE(PulseEvent(e.h));
-    waiters.join();
-    EXPECT_EQ(waiters.released.load(), 3);
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_TIMEOUT) << "a pulse leaves the event reset";
 }
 
-TEST(Pulse, PulseOnAutoEventReleasesExactlyOneWaiter) {
-    EventHandle e(false, false);
-    Waiters waiters(e.h, 3);
-    ASSERT_TRUE(await_waiters(e.h, 3));
-    ASSERT_TRUE(PulseEvent(e.h));
-    ASSERT_TRUE(await_waiters(e.h, 2));
-    // Give a wrongly released second waiter time to show up.
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_EQ(waiters.released.load(), 1);
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_TIMEOUT);
-    // Release the other two (signals given before a waiter took the last one
-    // coalesce, hence the loop).
-    while (waiters.released.load() < 3) {
-        SetEvent(e.h);
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
-    }
-    waiters.join();
-}
-
-TEST(Pulse, PulseWithNoWaiterIsLost) {
-    EventHandle manual(true, false);
-    EventHandle automatic(false, false);
-    ASSERT_TRUE(PulseEvent(manual.h));
-    ASSERT_TRUE(PulseEvent(automatic.h));
-    EXPECT_EQ(WaitForSingleObject(manual.h, 0), WAIT_TIMEOUT);
-    EXPECT_EQ(WaitForSingleObject(automatic.h, 0), WAIT_TIMEOUT);
-}
-
-TEST(Pulse, PulseResetsASignalledEvent) {
-    EventHandle e(true, true);
-    ASSERT_TRUE(PulseEvent(e.h));
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_TIMEOUT);
-}
-
-TEST(Pulse, LaterWaitersAreNotReleasedByAnEarlierPulse) {
-    EventHandle e(true, false);
-    Waiters first(e.h, 2);
-    ASSERT_TRUE(await_waiters(e.h, 2));
-    ASSERT_TRUE(PulseEvent(e.h));
-    first.join();
-    EXPECT_EQ(first.released.load(), 2);
-    EXPECT_EQ(WaitForSingleObject(e.h, 20), WAIT_TIMEOUT);
-}
-
+// Every SetEvent that finds a waiter releases exactly one thread: none twice,
+// none lost.
 TEST(Event, AutoEventHandsEachSignalToExactlyOneOfManyWaiters) {
-    // Conservation: every SetEvent that finds a waiter releases one thread,
-    // none is released twice and none is lost.
-    EventHandle e(false, false);
-    constexpr int kThreads = 4;
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
     const int rounds = kStressIterations / 50;
     std::atomic<int> released{0};
     std::atomic<bool> stop{false};
     std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i)
+    for (int i = 0; i < 4; ++i)
         threads.emplace_back([&] {
             while (!stop.load()) {
-                if (WaitForSingleObject(e.h, 5) == WAIT_OBJECT_0)
+                if (WaitForSingleObject(e, 5) == WAIT_OBJECT_0)
                     ++released;
             }
         });
     for (int i = 0; i < rounds; ++i) {
-        ASSERT_TRUE(SetEvent(e.h));
-        // Wait until that signal is taken before giving the next, so signals
-        // cannot coalesce.
-        while (released.load() != i + 1)
+        ASSERT_TRUE(SetEvent(e));
+        while (released.load() != i + 1)  // taken before the next: no coalescing
             std::this_thread::yield();
     }
     stop = true;
     for (auto& t : threads)
         t.join();
     EXPECT_EQ(released.load(), rounds);
-    EXPECT_EQ(WaitForSingleObject(e.h, 0), WAIT_TIMEOUT);
+    EXPECT_EQ(WaitForSingleObject(e, 0), WAIT_TIMEOUT);
+    CloseHandle(e);
 }
 
+// The signaller must be done with the waiter's wait state by the time the
+// waiter can see its wake-up: the waiter's thread may end at once (the
+// address sanitizer sees a late touch).
 TEST(Event, AWaiterMayEndAtOnceAfterItsWake) {
-    // The thread that signals must be done with the waiter's wait state by
-    // the time the waiter can see its wake-up: the waiter may return and its
-    // thread end at once (the address sanitizer sees a late touch).
-    EventHandle e(false, false);
-    const int rounds = kStressIterations / 500;
-    for (int i = 0; i < rounds; ++i) {
-        std::thread waiter([&] { WaitForSingleObject(e.h, INFINITE); });
-        while (host::debug_waiter_count(e.h) != 1)
+    HANDLE e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+    for (int i = 0; i < kStressIterations / 500; ++i) {
+        std::thread waiter([&] { WaitForSingleObject(e, INFINITE); });
+        while (host::debug_waiter_count(e) != 1)
             std::this_thread::yield();
-        ASSERT_TRUE(SetEvent(e.h));
+        ASSERT_TRUE(SetEvent(e));
         waiter.join();
     }
+    CloseHandle(e);
 }
 
 TEST(Event, WrongKindOfHandleIsRefused) {
