@@ -63,108 +63,85 @@ host::wstring WideOf(const char* text) {
     return result;
 }
 
-// ---- Heap results, current locale ----------------------------------------------
-
-TEST(KesHeapConversions, EmptyStringsGiveATerminatorOnly) {
-    char* narrow = KesWideToMultibyte(OLESTR(""));
-    ASSERT_NE(narrow, nullptr);
-    EXPECT_EQ(narrow[0], '\0');
-    ExpectFits(narrow, 1);
-    std::free(narrow);
-
-    unsigned short* wide = KesMultibyteToWide("");
-    ASSERT_NE(wide, nullptr);
-    EXPECT_EQ(wide[0], 0);
-    std::free(wide);
-}
-
-TEST(KesHeapConversions, AsciiRoundTripsInAnyLocale) {
-    for (const char* locale : {"C", "C.UTF-8"}) {
-        CtypeLocale scope(locale);
-        ASSERT_TRUE(scope.ok()) << locale;
-        EXPECT_EQ(Narrow(Wide(u"abc")), "abc");
-        EXPECT_EQ(WideOf("abc"), Wide(u"abc"));
+// Heap results in the current locale: exact texts, a block that holds them
+// whole, substitutes for what the locale cannot represent.
+TEST(KesHeapConversions, WideToNarrowInEachLocale) {
+    const unsigned short lone[] = {'a', 0xDC00, 'b', 0xD800, 0};
+    struct Case {
+        const char* locale;
+        host::wstring text;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {"C", Wide(u""), ""},
+        {"C", Wide(u"abc"), "abc"},
+        {"C.UTF-8", Wide(u"abc"), "abc"},
+        // One unit each but two, three and (the pair) four bytes: a block of
+        // units + 1 bytes could not hold them.
+        {"C.UTF-8", Wide(u"\u00e9"), "\xC3\xA9"},
+        {"C.UTF-8", Wide(u"\u65e5\u672c\u8a9e"), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E"},
+        {"C.UTF-8", Wide(u"x\U0001F600"), "x\xF0\x9F\x98\x80"},
+        {"C.UTF-8", lone,
+         "a\xEF\xBF\xBD"
+         "b\xEF\xBF\xBD"},  // lone surrogates: substituted
+        {"C", lone, "a?b?"},
+        {"C", Wide(u"a\u00e9b"), "a?b"},
+        {"C", Wide(u"\U0001F600"), "?"},  // one character, one substitute
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + " " + c.expected);
+        CtypeLocale scope(c.locale);
+        ASSERT_TRUE(scope.ok());
+        EXPECT_EQ(Narrow(c.text), c.expected);
     }
 }
 
-TEST(KesHeapConversions, NullInputGivesNull) {
+TEST(KesHeapConversions, NarrowToWideInEachLocale) {
+    struct Case {
+        const char* locale;
+        const char* text;
+        host::wstring expected;
+    };
+    const Case cases[] = {
+        {"C", "", Wide(u"")},
+        {"C", "abc", Wide(u"abc")},
+        {"C.UTF-8", "abc", Wide(u"abc")},
+        {"C.UTF-8", "\xE6\x97\xA5\xF0\x9F\x98\x80", Wide(u"\u65e5\U0001F600")},
+        {"C.UTF-8", "a\377b", Wide(u"a\uFFFDb")},  // invalid: replaced
+        {"C.UTF-8", "ab\xC3", Wide(u"ab\uFFFD")},  // cut short at the end
+        {"C", "\xC3\xA9", Wide(u"\uFFFD\uFFFD")},  // only ASCII is valid here
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.locale) + " " + c.text);
+        CtypeLocale scope(c.locale);
+        ASSERT_TRUE(scope.ok());
+        EXPECT_EQ(WideOf(c.text), c.expected);
+    }
     EXPECT_EQ(KesWideToMultibyte(nullptr), nullptr);
     EXPECT_EQ(KesMultibyteToWide(nullptr), nullptr);
     EXPECT_EQ(KesCoMultibyteToWide(nullptr), nullptr);
 }
 
-TEST(KesHeapConversions, Utf8LocaleGrowsTheBlockSoNoCharacterIsCut) {
-    CtypeLocale scope("C.UTF-8");
-    ASSERT_TRUE(scope.ok());
-    // One unit each, but two, three and (for the pair) four bytes: more than
-    // one byte per unit, which a block of units + 1 bytes could not hold.
-    EXPECT_EQ(Narrow(Wide(u"\u00e9")), "\xC3\xA9");
-    EXPECT_EQ(Narrow(Wide(u"\u65e5\u672c\u8a9e")), "\xE6\x97\xA5\xE6\x9C\xAC\xE8\xAA\x9E");
-    EXPECT_EQ(Narrow(Wide(u"x\U0001F600")), "x\xF0\x9F\x98\x80");
-    EXPECT_EQ(WideOf("\xE6\x97\xA5\xF0\x9F\x98\x80"), Wide(u"\u65e5\U0001F600"));
-}
-
-TEST(KesHeapConversions, CharactersTheLocaleCannotRepresentBecomeQuestionMarks) {
-    CtypeLocale scope("C");
-    ASSERT_TRUE(scope.ok());
-    EXPECT_EQ(Narrow(Wide(u"a\u00e9b")), "a?b");
-    EXPECT_EQ(Narrow(Wide(u"\U0001F600")), "?");  // one character, one substitute
-}
-
-TEST(KesHeapConversions, LoneSurrogatesAreSubstitutedNotDropped) {
-    const unsigned short lone[] = {'a', 0xDC00, 'b', 0xD800, 0};
-    {
-        CtypeLocale scope("C.UTF-8");
-        EXPECT_EQ(Narrow(lone),
-                  "a\xEF\xBF\xBD"
-                  "b\xEF\xBF\xBD");
+// The task allocator accepts the block (it stops on any other); a plain
+// result goes back with free (a task block there would be an invalid free).
+TEST(KesHeapConversions, EachResultComesFromItsAllocator) {
+    for (const char* text : {"abc", ""}) {
+        unsigned short* wide = KesCoMultibyteToWide(text);
+        ASSERT_NE(wide, nullptr);
+        EXPECT_EQ(host::wstring(wide), host::wstring(text, text + std::strlen(text)));
+        wide = static_cast<unsigned short*>(CoTaskMemRealloc(wide, 64));
+        ASSERT_NE(wide, nullptr);
+        EXPECT_EQ(host::wstring(wide), host::wstring(text, text + std::strlen(text)));
+        CoTaskMemFree(wide);
     }
-    {
-        CtypeLocale scope("C");
-        EXPECT_EQ(Narrow(lone), "a?b?");
-    }
-}
-
-TEST(KesHeapConversions, InvalidNarrowInputBecomesReplacementCharacters) {
-    {
-        CtypeLocale scope("C.UTF-8");
-        EXPECT_EQ(WideOf("a\xFF"
-                         "b"),
-                  Wide(u"a\uFFFDb"));
-        EXPECT_EQ(WideOf("ab\xC3"), Wide(u"ab\uFFFD"));  // cut short at the end
-    }
-    {
-        CtypeLocale scope("C");  // only ASCII is valid here
-        EXPECT_EQ(WideOf("\xC3\xA9"), Wide(u"\uFFFD\uFFFD"));
-    }
-}
-
-TEST(KesHeapConversions, TaskAllocatorResultIsReleasedWithCoTaskMemFree) {
-    unsigned short* wide = KesCoMultibyteToWide("abc");
-    ASSERT_NE(wide, nullptr);
-    EXPECT_EQ(host::wstring(wide), Wide(u"abc"));
-    // A task block: the task allocator accepts it (it stops on any other).
-    wide = static_cast<unsigned short*>(CoTaskMemRealloc(wide, 64));
-    ASSERT_NE(wide, nullptr);
-    EXPECT_EQ(host::wstring(wide), Wide(u"abc"));
-    CoTaskMemFree(wide);
-
-    unsigned short* empty = KesCoMultibyteToWide("");
-    ASSERT_NE(empty, nullptr);
-    EXPECT_EQ(empty[0], 0);
-    CoTaskMemFree(empty);
-}
-
-TEST(KesHeapConversions, PlainResultIsReleasedWithFree) {
     unsigned short* wide = KesMultibyteToWide("abc");
     ASSERT_NE(wide, nullptr);
     ExpectFits(wide, 4 * sizeof(unsigned short));
-    std::free(wide);  // a task block here is an invalid free
+    std::free(wide);
 }
 
-// ---- Buffer fills, ANSI code page ----------------------------------------------
-
-TEST(KesBufferConversions, AnsiCodePageIsUtf8WhateverTheLocale) {
+// Buffer fills, through the ANSI code page.
+TEST(KesBufferConversions, AnsiCodePageIsUtf8WhateverTheLocaleAndInvalidInputIsReplaced) {
     CtypeLocale scope("C");
     char narrow[8];
     ASSERT_EQ(KesWideToAnsi(narrow, OLESTR("\u00e9"), sizeof narrow), narrow);
@@ -172,6 +149,8 @@ TEST(KesBufferConversions, AnsiCodePageIsUtf8WhateverTheLocale) {
     unsigned short wide[4];
     ASSERT_EQ(KesAnsiToWide(wide, "\xC3\xA9", 4), wide);
     EXPECT_EQ(host::wstring(wide), Wide(u"\u00e9"));
+    ASSERT_EQ(KesAnsiToWide(wide, "a\377b", 4), wide);
+    EXPECT_EQ(host::wstring(wide), Wide(u"a\uFFFDb"));
 }
 
 TEST(KesBufferConversions, CapacityHelpersAlwaysSufficeForARoundTrip) {
@@ -214,19 +193,6 @@ TEST(KesBufferConversions, TextThatDoesNotFitLeavesTheEmptyString) {
     ASSERT_EQ(KesAnsiToWide(wide, "abcd", 4), wide);
     EXPECT_EQ(wide[0], 0);
     EXPECT_EQ(wide[4], '#');
-}
-
-TEST(KesBufferConversions, IllFormedInputIsSubstitutedAndTerminated) {
-    const unsigned short lone[] = {'a', 0xD800, 0};
-    char narrow[KesAnsiCapacity(2)];
-    EXPECT_STREQ(KesWideToAnsi(narrow, lone, sizeof narrow), "a\xEF\xBF\xBD");
-    unsigned short wide[KesWideCapacity(3)];
-    ASSERT_NE(KesAnsiToWide(wide,
-                            "a\xFF"
-                            "b",
-                            4),
-              nullptr);
-    EXPECT_EQ(host::wstring(wide), Wide(u"a\uFFFDb"));
 }
 
 TEST(KesBufferConversions, NullOrEmptyArgumentsGiveNullAndWriteNothing) {
