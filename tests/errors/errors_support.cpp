@@ -5,8 +5,6 @@
 #include <pellib/peltrace.h>
 #include <tester/errorserver.h>
 
-#include <sqlite3.h>
-
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -20,14 +18,6 @@
 namespace errtest {
 namespace {
 
-std::string ColumnText(sqlite3_stmt* theStatement, int theColumn) {
-    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(theStatement, theColumn));
-    return text == nullptr
-               ? std::string()
-               : std::string(
-                     text, static_cast<std::size_t>(sqlite3_column_bytes(theStatement, theColumn)));
-}
-
 class LifetimeFacet : public std::locale::facet {
   public:
     static std::locale::id id;
@@ -40,17 +30,6 @@ class LifetimeFacet : public std::locale::facet {
 std::locale::id LifetimeFacet::id;
 
 }  // namespace
-
-std::string Describe(const Switches& theSwitches) {
-    std::string text;
-    if (theSwitches.log)
-        text += " DOV_LOG_ERRORS";
-    if (theSwitches.halt)
-        text += " DOV_HALT_ASSERTIONS";
-    if (theSwitches.noExit)
-        text += " DOV_NO_EXIT";
-    return text.empty() ? "(no switch)" : text.substr(1);
-}
 
 void ErrorsTest::SetUp() {
     std::string pattern = (std::filesystem::temp_directory_path() / "kes-errors-XXXXXX").string();
@@ -94,46 +73,15 @@ int ErrorsTest::RunChild(const std::function<void()>& body, Switches theSwitches
 }
 
 void ErrorsTest::InChild(const std::function<void()>& body, Switches theSwitches) {
-    EXPECT_EQ(RunChild(body, theSwitches), 0) << "the child (" << Describe(theSwitches) << ")";
+    EXPECT_EQ(RunChild(body, theSwitches), 0) << "the child failed or ended early";
 }
 
 std::vector<Record> ErrorsTest::Records(const std::string& theSource) const {
     std::vector<Record> result;
-    const std::string path = m_Home + "/eventlog.db";
-    sqlite3* db = nullptr;
-    if (::access(path.c_str(), F_OK) != 0 ||
-        sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        sqlite3_close(db);
-        return result;
-    }
-    sqlite3_stmt* rows = nullptr;
-    sqlite3_stmt* each = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT source, type, category, event_id, strings, data, pid FROM events"
-                       " ORDER BY id",
-                       -1, &rows, nullptr);
-    sqlite3_prepare_v2(db, "SELECT value FROM json_each(?1)", -1, &each, nullptr);
-    EXPECT_NE(rows, nullptr) << sqlite3_errmsg(db);
-    while (rows != nullptr && sqlite3_step(rows) == SQLITE_ROW) {
-        Record record;
-        record.source = ColumnText(rows, 0);
-        record.type = sqlite3_column_int(rows, 1);
-        record.category = sqlite3_column_int(rows, 2);
-        record.eventId = sqlite3_column_int64(rows, 3);
-        const auto* data = static_cast<const unsigned char*>(sqlite3_column_blob(rows, 5));
-        record.data.assign(data, data + sqlite3_column_bytes(rows, 5));
-        record.pid = sqlite3_column_int64(rows, 6);
-        const std::string strings = ColumnText(rows, 4);
-        sqlite3_bind_text(each, 1, strings.c_str(), -1, SQLITE_TRANSIENT);
-        while (sqlite3_step(each) == SQLITE_ROW)
-            record.strings.push_back(ColumnText(each, 0));
-        sqlite3_reset(each);
+    for (Record& record : eventlog_test::read_rows(m_Home + "/eventlog.db")) {
         if (theSource.empty() || record.source == theSource)
             result.push_back(std::move(record));
     }
-    sqlite3_finalize(each);
-    sqlite3_finalize(rows);
-    sqlite3_close(db);
     return result;
 }
 

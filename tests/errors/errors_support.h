@@ -6,6 +6,8 @@
 
 #include <host/types.h>
 
+#include "../eventlog/eventlog_fixture.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -17,15 +19,8 @@
 
 namespace errtest {
 
-struct Record {
-    std::string source;
-    int type = 0;
-    int category = 0;
-    std::int64_t eventId = 0;
-    std::vector<std::string> strings;  // UTF-8
-    std::vector<unsigned char> data;
-    std::int64_t pid = 0;
-};
+// A stored record (event_id, strings in UTF-8, data, ...).
+using Record = eventlog_test::row;
 
 // The DOV_ switches a child runs with.
 struct Switches {
@@ -33,14 +28,12 @@ struct Switches {
     bool halt = false;    // DOV_HALT_ASSERTIONS
     bool noExit = false;  // DOV_NO_EXIT
 };
-std::string Describe(const Switches& theSwitches);
 
 class ErrorsTest : public ::testing::Test {
   protected:
     void SetUp() override;
     void TearDown() override;
-    // A fresh store and console for the next case of a table.
-    void Reset() {
+    void Reset() {  // a fresh store and console for the next case of a table
         TearDown();
         SetUp();
     }

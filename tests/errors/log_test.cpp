@@ -30,68 +30,47 @@ void LogText(unsigned short theType, const std::string& theText) {
 }
 
 TEST_F(ErrorsTest, RawRecordsKeepTheirFieldsAndTheIdentifiersLow16Bits) {
-    enum class Writer { Event, Info, Warning, Error };
+    using Writer = void (*)(DWORD, unsigned short, const unsigned short**, DWORD, const void*);
     struct Case {
         Writer writer;
         DWORD eventId;
-        Texts strings;
-        std::vector<unsigned char> data;
         int expectedType;
         std::int64_t expectedId;
     };
-    const std::vector<Case> cases = {
-        {Writer::Event, 0x00012345u, {"one"}, {}, 2, 0x2345},  // written as a warning
-        {Writer::Info, 0xFFFFu, {"info"}, {}, 4, 0xFFFF},
-        {Writer::Warning, 0xFFFF0000u, {}, {}, 2, 0},
-        {Writer::Error,
-         0x80000001u,
-         {"a", "",
-          "Gr\xC3\xBC\xC3\x9F"
-          "e"},
-         {0, 0xFF, 7},
-         1,
-         1},
-        {Writer::Info, 42u, {}, {1, 2, 3, 4}, 4, 42},
+    const Case cases[] = {
+        {[](DWORD id, unsigned short n, const unsigned short** s, DWORD size, const void* d) {
+             KesLogEvent(id, EVENTLOG_WARNING_TYPE, n, s, size, d);
+         },
+         0x00012345u, 2, 0x2345},
+        {KesLogInfo, 0xFFFFu, 4, 0xFFFF},
+        {KesLogWarning, 0xFFFF0000u, 2, 0},
+        {KesLogError, 0x80000001u, 1, 1},
     };
-    InChild([&cases] {
-        for (const Case& c : cases) {
-            std::vector<host::wstring> wide;
-            for (const std::string& s : c.strings)
-                wide.push_back(Wide(s));
-            std::vector<const unsigned short*> strings;
-            for (const host::wstring& w : wide)
-                strings.push_back(w.c_str());
-            const auto count = static_cast<unsigned short>(strings.size());
-            const unsigned short** pointers = strings.empty() ? nullptr : strings.data();
-            const auto size = static_cast<DWORD>(c.data.size());
-            const void* data = c.data.empty() ? nullptr : c.data.data();
-            switch (c.writer) {
-                case Writer::Event:
-                    KesLogEvent(c.eventId, EVENTLOG_WARNING_TYPE, count, pointers, size, data);
-                    break;
-                case Writer::Info:
-                    KesLogInfo(c.eventId, count, pointers, size, data);
-                    break;
-                case Writer::Warning:
-                    KesLogWarning(c.eventId, count, pointers, size, data);
-                    break;
-                case Writer::Error:
-                    KesLogError(c.eventId, count, pointers, size, data);
-                    break;
-            }
-        }
+    const Texts strings = {"a", "",
+                           "Gr\xC3\xBC\xC3\x9F"
+                           "e"};
+    const std::vector<unsigned char> data = {0, 0xFF, 7};
+    InChild([&] {
+        std::vector<host::wstring> wide;
+        for (const std::string& s : strings)
+            wide.push_back(Wide(s));
+        const unsigned short* pointers[] = {wide[0].c_str(), wide[1].c_str(), wide[2].c_str()};
+        for (const Case& c : cases)
+            c.writer(c.eventId, 3, pointers, 3, data.data());
+        KesLogInfo(0, 0, nullptr, 0, nullptr);
     });
     const std::vector<errtest::Record> records = Records();
-    ASSERT_EQ(records.size(), cases.size());
-    for (std::size_t i = 0; i < cases.size(); ++i) {
+    ASSERT_EQ(records.size(), std::size(cases) + 1);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(records[i].source, "Quenlix");
         EXPECT_EQ(records[i].type, cases[i].expectedType);
         EXPECT_EQ(records[i].category, 0);
-        EXPECT_EQ(records[i].eventId, cases[i].expectedId);
-        EXPECT_EQ(records[i].strings, cases[i].strings);
-        EXPECT_EQ(records[i].data, cases[i].data);
+        EXPECT_EQ(records[i].event_id, cases[i].expectedId);
+        EXPECT_EQ(records[i].strings, strings);
+        EXPECT_EQ(records[i].data, data);
     }
+    EXPECT_TRUE(records.back().strings.empty() && records.back().data.empty());
     EXPECT_EQ(ConsoleFile(), "") << "raw records are not echoed";
 }
 
@@ -150,7 +129,7 @@ TEST_F(ErrorsTest, TextRecordsCarryTheSessionPrefixOnlyForANonzeroNumber) {
         ASSERT_EQ(records.size(), 2u);
         EXPECT_EQ(records[0].strings, Texts{c.prefix + "text 1"});
         EXPECT_EQ(records[0].type, EVENTLOG_INFORMATION_TYPE);
-        EXPECT_EQ(records[0].eventId, 0);
+        EXPECT_EQ(records[0].event_id, 0);
         EXPECT_TRUE(records[0].data.empty());
         EXPECT_EQ(records[1].strings, Texts{c.prefix});
         EXPECT_EQ(records[1].type, EVENTLOG_ERROR_TYPE);

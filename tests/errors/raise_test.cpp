@@ -51,14 +51,30 @@ void Raise(LONG code, const char* text, bool viaStream, const char* file, int li
     EXPECT_TRUE(destroyed) << "the stream is destroyed";
 }
 
+// Without DOV_LOG_ERRORS the console alone; with it one error record, echoed.
 TEST_F(ErrorsTest, TheOverviewRequestReportsItsTextByteExact) {
-    InChild([] {
-        errtest::EnterComWithServer();
-        Raise(kNotFound, "Enum not found in symbol table", true, "kes/util/kesenumconverterbc", 45);
-    });
-    EXPECT_EQ(Console(), Texts{"Error 0x8004020a in kes/util/kesenumconverterbc, line 45:\r\n" +
-                               errtest::Message(kNotFound) + "Enum not found in symbol table"});
-    EXPECT_TRUE(Records().empty()) << "without DOV_LOG_ERRORS nothing reaches the event log";
+    const std::string report = "Error 0x8004020a in kes/util/kesenumconverterbc, line 45:\r\n" +
+                               errtest::Message(kNotFound) + "Enum not found in symbol table";
+    for (const bool log : {false, true}) {
+        Reset();
+        InChild(
+            [] {
+                errtest::EnterComWithServer();
+                Raise(kNotFound, "Enum not found in symbol table", true,
+                      "kes/util/kesenumconverterbc", 45);
+            },
+            {log, false, false});
+        EXPECT_EQ(Console(), Texts{report});
+        EXPECT_EQ(Logged(), log ? Texts{report} : Texts{});
+        for (const errtest::Record& record : Records()) {
+            EXPECT_EQ(record.source, "Quenlix");
+            EXPECT_EQ(record.type, EVENTLOG_ERROR_TYPE);
+            EXPECT_EQ(record.category, 0);
+            EXPECT_EQ(record.event_id, 0);
+            EXPECT_EQ(record.strings.size(), 1u);
+            EXPECT_TRUE(record.data.empty());
+        }
+    }
 }
 
 TEST_F(ErrorsTest, EveryNonzeroCodeIsReportedWithItsHexPatternAndTheCallersText) {
@@ -88,27 +104,6 @@ TEST_F(ErrorsTest, EveryNonzeroCodeIsReportedWithItsHexPatternAndTheCallersText)
     for (const Case& c : cases)
         expected.push_back(ErrorReport(c.code, c.file, c.line, c.text != nullptr ? c.text : ""));
     EXPECT_EQ(Console(), expected);
-}
-
-TEST_F(ErrorsTest, WithDovLogErrorsTheReportIsAnErrorRecordAndEchoedOnce) {
-    InChild(
-        [] {
-            errtest::EnterComWithServer();
-            std::ostream& stream = KesMakeErrorStream();
-            stream << "port " << 7 << " missing";
-            EXPECT_EQ(KesRaiseError(kNotFound, stream, "kes/e", 12), kNotFound);
-        },
-        {true, false, false});
-    const std::string report = ErrorReport(kNotFound, "kes/e", 12, "port 7 missing");
-    const std::vector<errtest::Record> records = Records();
-    ASSERT_EQ(records.size(), 1u);
-    EXPECT_EQ(records[0].source, "Quenlix");
-    EXPECT_EQ(records[0].type, EVENTLOG_ERROR_TYPE);
-    EXPECT_EQ(records[0].category, 0);
-    EXPECT_EQ(records[0].eventId, 0);
-    EXPECT_EQ(records[0].strings, Texts{report});
-    EXPECT_TRUE(records[0].data.empty());
-    EXPECT_EQ(Console(), Texts{report});
 }
 
 // Tracing off or interrupt context: nothing on the console; the event log

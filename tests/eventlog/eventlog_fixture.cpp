@@ -8,12 +8,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
 
 #include <fcntl.h>
-#include <ftw.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,15 +23,11 @@ extern char** environ;
 namespace eventlog_test {
 namespace {
 
-int remove_entry(const char* path, const struct stat*, int, struct FTW*) {
-    return ::remove(path);
-}
-
 std::string column_text(sqlite3_stmt* s, int column) {
-    const unsigned char* text = sqlite3_column_text(s, column);
-    return text == nullptr ? std::string()
-                           : std::string(reinterpret_cast<const char*>(text),
-                                         static_cast<std::size_t>(sqlite3_column_bytes(s, column)));
+    const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(s, column));
+    return text == nullptr
+               ? std::string()
+               : std::string(text, static_cast<std::size_t>(sqlite3_column_bytes(s, column)));
 }
 
 std::string read_file(const std::string& path) {
@@ -52,18 +48,17 @@ void StoreTest::SetUp() {
 }
 
 void StoreTest::TearDown() {
-    ::nftw(m_home.c_str(), remove_entry, 16, FTW_DEPTH | FTW_PHYS);
+    std::error_code ignored;
+    std::filesystem::remove_all(m_home, ignored);
     ::unsetenv("KES_HOME");
     ::unsetenv("KES_EVENTLOG_MAX_RECORDS");
 }
 
-std::vector<row> StoreTest::rows() const {
+std::vector<row> read_rows(const std::string& db_path) {
     std::vector<row> result;
-    if (::access(db_path().c_str(), F_OK) != 0)
-        return result;
     sqlite3* db = nullptr;
-    if (sqlite3_open_v2(db_path().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-        ADD_FAILURE() << "cannot open " << db_path();
+    if (::access(db_path.c_str(), F_OK) != 0 ||
+        sqlite3_open_v2(db_path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
         sqlite3_close(db);
         return result;
     }
@@ -127,33 +122,39 @@ BOOL log_text(const std::string& text) {
     return log(u"Test", EVENTLOG_INFORMATION_TYPE, 0, 0, {host::wstring(text.begin(), text.end())});
 }
 
+int wait_child(pid_t pid, int seconds) {
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+    int status = 0;
+    while (::waitpid(pid, &status, WNOHANG) == 0) {
+        if (std::chrono::steady_clock::now() > deadline) {
+            ::kill(pid, SIGKILL);
+            ::waitpid(pid, &status, 0);
+            ADD_FAILURE() << "child " << pid << " hung";
+            return -1;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
 int run_child(const std::function<int()>& body) {
     std::fflush(nullptr);
     pid_t pid = ::fork();
     if (pid == 0)
         ::_exit(body());
-    int status = 0;
-    ::waitpid(pid, &status, 0);
-    return status;
-}
-
-int exit_code(int wait_status) {
-    return WIFEXITED(wait_status) ? WEXITSTATUS(wait_status) : -1;
+    return wait_child(pid);
 }
 
 pid_t start_program(const std::string& program, const std::vector<std::string>& args,
                     const std::string& scratch_dir) {
-    const std::string out_path = scratch_dir + "/child.out";
-    const std::string err_path = scratch_dir + "/child.err";
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-    posix_spawn_file_actions_addopen(&actions, 1, out_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    posix_spawn_file_actions_addopen(&actions, 2, err_path.c_str(), O_WRONLY | O_CREAT | O_TRUNC,
-                                     0600);
-    std::vector<char*> argv;
-    argv.push_back(const_cast<char*>(program.c_str()));
+    posix_spawn_file_actions_addopen(&actions, 1, (scratch_dir + "/child.out").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    posix_spawn_file_actions_addopen(&actions, 2, (scratch_dir + "/child.err").c_str(),
+                                     O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> argv{const_cast<char*>(program.c_str())};
     for (const std::string& a : args)
         argv.push_back(const_cast<char*>(a.c_str()));
     argv.push_back(nullptr);
@@ -171,18 +172,7 @@ result finish_program(pid_t pid, const std::string& scratch_dir, int seconds) {
     result r;
     if (pid < 0)
         return r;
-    auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-    int status = 0;
-    while (::waitpid(pid, &status, WNOHANG) == 0) {
-        if (std::chrono::steady_clock::now() > deadline) {
-            ::kill(pid, SIGKILL);
-            ::waitpid(pid, &status, 0);
-            ADD_FAILURE() << "program did not end";
-            break;
-        }
-        std::this_thread::sleep_for(std::chrono::milliseconds(5));
-    }
-    r.exit_code = exit_code(status);
+    r.exit_code = wait_child(pid, seconds);
     r.out = read_file(scratch_dir + "/child.out");
     r.err = read_file(scratch_dir + "/child.err");
     return r;
@@ -194,8 +184,7 @@ result run_program(const std::string& program, const std::vector<std::string>& a
 }
 
 void write_file(const std::string& path, const std::string& content) {
-    std::ofstream out(path, std::ios::binary);
-    out << content;
+    std::ofstream(path, std::ios::binary) << content;
 }
 
 }  // namespace eventlog_test

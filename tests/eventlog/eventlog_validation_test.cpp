@@ -12,56 +12,41 @@ namespace {
 using SourceHandles = StoreTest;
 using ReportArguments = StoreTest;
 
-HANDLE open_source() {
-    HANDLE h = RegisterEventSourceW(nullptr, OLESTR("Test"));
-    EXPECT_NE(h, nullptr);
-    return h;
-}
-
-TEST_F(SourceHandles, LocalServerMayBeNullOrEmpty) {
-    HANDLE a = RegisterEventSourceW(nullptr, OLESTR("Test"));
-    HANDLE b = RegisterEventSourceW(OLESTR(""), OLESTR("Test"));
-    ASSERT_NE(a, nullptr);
-    ASSERT_NE(b, nullptr);
-    EXPECT_NE(a, b);
-    EXPECT_TRUE(DeregisterEventSource(a));
-    EXPECT_TRUE(DeregisterEventSource(b));
-}
-
-TEST_F(SourceHandles, RemoteServerIsRefused) {
-    SetLastError(0);
-    EXPECT_EQ(RegisterEventSourceW(OLESTR("\\\\testhost"), OLESTR("Test")), nullptr);
-    EXPECT_EQ(GetLastError(), RPC_S_SERVER_UNAVAILABLE);
-}
-
-TEST_F(SourceHandles, MissingOrEmptySourceIsAnInvalidParameter) {
-    SetLastError(0);
-    EXPECT_EQ(RegisterEventSourceW(nullptr, nullptr), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    SetLastError(0);
-    EXPECT_EQ(RegisterEventSourceW(nullptr, OLESTR("")), nullptr);
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-}
-
-TEST_F(SourceHandles, TheSecuritySourceIsReservedInAnyCase) {
-    for (LPCWSTR name : {OLESTR("Security"), OLESTR("SECURITY"), OLESTR("security")}) {
+TEST_F(SourceHandles, OnlyLocalNamedSourcesOtherThanSecurityOpen) {
+    struct Case {
+        LPCWSTR server, source;
+        DWORD error;  // 0: opens
+    };
+    for (const Case& c : {Case{nullptr, OLESTR("Test"), 0}, Case{OLESTR(""), OLESTR("Test"), 0},
+                          Case{OLESTR("\\\\testhost"), OLESTR("Test"), RPC_S_SERVER_UNAVAILABLE},
+                          Case{nullptr, nullptr, ERROR_INVALID_PARAMETER},
+                          Case{nullptr, OLESTR(""), ERROR_INVALID_PARAMETER},
+                          Case{nullptr, OLESTR("Security"), ERROR_ACCESS_DENIED},
+                          Case{nullptr, OLESTR("SECURITY"), ERROR_ACCESS_DENIED},
+                          Case{nullptr, OLESTR("security"), ERROR_ACCESS_DENIED},
+                          Case{nullptr, OLESTR("Security2"), 0}}) {
         SetLastError(0);
-        EXPECT_EQ(RegisterEventSourceW(nullptr, name), nullptr);
-        EXPECT_EQ(GetLastError(), ERROR_ACCESS_DENIED);
+        HANDLE h = RegisterEventSourceW(c.server, c.source);
+        EXPECT_EQ(h != nullptr, c.error == 0);
+        if (h != nullptr)
+            EXPECT_TRUE(DeregisterEventSource(h));
+        else
+            EXPECT_EQ(GetLastError(), c.error);
     }
-    HANDLE h = RegisterEventSourceW(nullptr, OLESTR("Security2"));
-    EXPECT_NE(h, nullptr);
-    DeregisterEventSource(h);
 }
 
 TEST_F(SourceHandles, ForeignClosedAndNullHandlesAreInvalidEverywhere) {
-    HANDLE closed = open_source();
+    HANDLE closed = RegisterEventSourceW(nullptr, OLESTR("Test"));
     ASSERT_TRUE(DeregisterEventSource(closed));
+    for (int i = 0; i < 100; ++i) {
+        HANDLE h = RegisterEventSourceW(nullptr, OLESTR("Test"));
+        EXPECT_NE(h, closed) << "a closed handle's value came back";
+        ASSERT_TRUE(DeregisterEventSource(h));
+    }
     int local = 0;
-    const HANDLE bad[] = {nullptr, closed, &local, reinterpret_cast<HANDLE>(-1),
-                          reinterpret_cast<HANDLE>(0x1234)};
     LPCWSTR text[] = {OLESTR("x")};
-    for (HANDLE h : bad) {
+    for (HANDLE h : {static_cast<HANDLE>(nullptr), closed, static_cast<HANDLE>(&local),
+                     reinterpret_cast<HANDLE>(-1), reinterpret_cast<HANDLE>(0x1234)}) {
         SetLastError(0);
         EXPECT_FALSE(ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 1, 0, text, nullptr));
         EXPECT_EQ(GetLastError(), ERROR_INVALID_HANDLE);
@@ -72,75 +57,44 @@ TEST_F(SourceHandles, ForeignClosedAndNullHandlesAreInvalidEverywhere) {
     EXPECT_EQ(count(), 0);
 }
 
-TEST_F(SourceHandles, ClosedHandleValuesAreNotReusedByLaterSources) {
-    HANDLE first = open_source();
-    ASSERT_TRUE(DeregisterEventSource(first));
-    for (int i = 0; i < 100; ++i) {
-        HANDLE h = open_source();
-        EXPECT_NE(h, first);
-        ASSERT_TRUE(DeregisterEventSource(h));
-    }
-}
-
-TEST_F(ReportArguments, StringCountWithoutStringsIsRejected) {
-    HANDLE h = open_source();
-    SetLastError(0);
-    EXPECT_FALSE(ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, nullptr, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    LPCWSTR with_hole[] = {OLESTR("a"), nullptr};
-    SetLastError(0);
-    EXPECT_FALSE(ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, with_hole, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    DeregisterEventSource(h);
-    EXPECT_EQ(count(), 0);
-}
-
-TEST_F(ReportArguments, NullStringsWithZeroCountAreFine) {
-    HANDLE h = open_source();
-    EXPECT_TRUE(ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 0, 0, nullptr, nullptr));
-    DeregisterEventSource(h);
-    EXPECT_EQ(count(), 1);
-}
-
-TEST_F(ReportArguments, DataSizeWithoutDataIsRejected) {
-    HANDLE h = open_source();
-    SetLastError(0);
-    EXPECT_FALSE(ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 0, 4, nullptr, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    DeregisterEventSource(h);
-    EXPECT_EQ(count(), 0);
-}
-
-TEST_F(ReportArguments, DataBeyondTheLimitIsAnInvalidBound) {
-    std::vector<unsigned char> data(EVENTLOG_MAX_DATA_SIZE + 1, 0xAB);
-    HANDLE h = open_source();
-    SetLastError(0);
-    EXPECT_FALSE(ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 0, EVENTLOG_MAX_DATA_SIZE + 1,
-                              nullptr, data.data()));
-    EXPECT_EQ(GetLastError(), RPC_S_INVALID_BOUND);
-    EXPECT_TRUE(ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 0, EVENTLOG_MAX_DATA_SIZE,
-                             nullptr, data.data()));
-    DeregisterEventSource(h);
-    EXPECT_EQ(count(), 1);
-}
-
-TEST_F(ReportArguments, AStringBeyondTheLimitRejectsTheWholeRecord) {
-    host::wstring too_long(EVENTLOG_MAX_STRING_LENGTH + 1, u'y');
-    LPCWSTR strings[] = {OLESTR("fine"), too_long.c_str()};
-    HANDLE h = open_source();
-    SetLastError(0);
-    EXPECT_FALSE(ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, 0, nullptr, 2, 0, strings, nullptr));
-    EXPECT_EQ(GetLastError(), ERROR_INVALID_PARAMETER);
-    DeregisterEventSource(h);
-    EXPECT_EQ(count(), 0);
-}
-
-TEST_F(ReportArguments, AUserSidIsAcceptedAndIgnored) {
-    HANDLE h = open_source();
+TEST_F(ReportArguments, MalformedRecordsAreRefusedWholeAndWellFormedOnesKept) {
+    static host::wstring too_long(EVENTLOG_MAX_STRING_LENGTH + 1, u'y');
+    static std::vector<unsigned char> data(EVENTLOG_MAX_DATA_SIZE + 1, 0xAB);
+    static LPCWSTR with_hole[] = {OLESTR("a"), nullptr};
+    static LPCWSTR with_long[] = {OLESTR("fine"), too_long.c_str()};
     int sid = 42;
-    EXPECT_TRUE(ReportEventW(h, EVENTLOG_AUDIT_SUCCESS, 0, 0, &sid, 0, 0, nullptr, nullptr));
+    struct Case {
+        WORD count;
+        DWORD size;
+        LPCWSTR* strings;
+        void* data;
+        PSID sid;
+        DWORD error;  // 0: stored
+    };
+    const Case cases[] = {
+        {2, 0, nullptr, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+        {2, 0, with_hole, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+        {2, 0, with_long, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+        {0, 4, nullptr, nullptr, nullptr, ERROR_INVALID_PARAMETER},
+        {0, EVENTLOG_MAX_DATA_SIZE + 1, nullptr, data.data(), nullptr, RPC_S_INVALID_BOUND},
+        {0, 0, nullptr, nullptr, nullptr, 0},  // null strings with a zero count
+        {0, EVENTLOG_MAX_DATA_SIZE, nullptr, data.data(), nullptr, 0},
+        {0, 0, nullptr, nullptr, &sid, 0},  // a user SID is accepted and ignored
+    };
+    HANDLE h = RegisterEventSourceW(nullptr, OLESTR("Test"));
+    int stored = 0;
+    for (const Case& c : cases) {
+        SetLastError(0);
+        const BOOL ok =
+            ReportEventW(h, EVENTLOG_ERROR_TYPE, 0, 0, c.sid, c.count, c.size, c.strings, c.data);
+        EXPECT_EQ(ok != FALSE, c.error == 0);
+        if (ok)
+            ++stored;
+        else
+            EXPECT_EQ(GetLastError(), c.error);
+        EXPECT_EQ(count(), stored);
+    }
     DeregisterEventSource(h);
-    EXPECT_EQ(count(), 1);
 }
 
 }  // namespace
