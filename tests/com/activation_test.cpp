@@ -35,17 +35,10 @@ class Activation : public ::testing::Test {
     ComScope m_Com;
 };
 
-TEST_F(Activation, UnknownClassIsNotRegisteredWithNullOutput) {
-    void* object = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(Create(clsid(1), IID_IUnknown, &object), REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(object, nullptr);
-    object = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(CoGetClassObject(clsid(1), CLSCTX_ALL, nullptr, IID_IClassFactory, &object),
-              REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(object, nullptr);
-}
-
 TEST_F(Activation, RegisteredClassIsCreatedAndReferencesBalanceAfterRevoke) {
+    void* object = reinterpret_cast<void*>(0x1);
+    EXPECT_EQ(Create(clsid(2), IID_IFoo, &object), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(object, nullptr);
     auto factory = host::make_com<TestFactory>();
     DWORD cookie = Register(clsid(2), factory.get());
     EXPECT_EQ(factory->ref_count(), 2u) << "the registration holds one reference";
@@ -60,72 +53,60 @@ TEST_F(Activation, RegisteredClassIsCreatedAndReferencesBalanceAfterRevoke) {
     EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
     EXPECT_EQ(factory->ref_count(), 1u);
     EXPECT_EQ(foo->Foo(), 1) << "instances outlive the registration";
-
-    void* object = reinterpret_cast<void*>(0x1);
+    object = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(Create(clsid(2), IID_IFoo, &object), REGDB_E_CLASSNOTREG);
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(CoRevokeClassObject(cookie), E_INVALIDARG) << "a cookie is revoked once";
     EXPECT_EQ(factory->ref_count(), 1u);
 }
 
-TEST_F(Activation, AnyContextMaskFindsTheRegistration) {
-    auto factory = host::make_com<TestFactory>();
-    DWORD cookie = 0;
-    ASSERT_EQ(CoRegisterClassObject(clsid(4), factory.get(), CLSCTX_LOCAL_SERVER,
-                                    REGCLS_MULTIPLEUSE, &cookie),
-              S_OK);
+// Any context mask finds a registration; the newest visible one wins; a
+// single-use one serves one activation and a suspended one none until resumed,
+// yet both must still be revoked.
+TEST_F(Activation, WhichRegistrationAnActivationFinds) {
+    auto older = host::make_com<TestFactory>();
+    auto newer = host::make_com<TestFactory>();
+    auto single = host::make_com<TestFactory>();
+    auto suspended = host::make_com<TestFactory>();
+    DWORD olderCookie = Register(clsid(6), older.get());
+    DWORD newerCookie = Register(clsid(6), newer.get());
+    DWORD singleCookie = Register(clsid(6), single.get(), REGCLS_SINGLEUSE);
+    DWORD suspendedCookie =
+        Register(clsid(6), suspended.get(), REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED);
     for (DWORD context : {CLSCTX_INPROC_SERVER, CLSCTX_INPROC_HANDLER, CLSCTX_LOCAL_SERVER,
                           CLSCTX_REMOTE_SERVER, CLSCTX_SERVER, CLSCTX_ALL}) {
         ComPtr<IUnknown> object;
-        EXPECT_EQ(CoCreateInstance(clsid(4), nullptr, context, IID_IUnknown, object.put_void()),
+        EXPECT_EQ(CoCreateInstance(clsid(6), nullptr, context, IID_IUnknown, object.put_void()),
                   S_OK)
             << context;
     }
-    EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
-}
-
-TEST_F(Activation, SingleUseRegistrationServesOneActivation) {
-    auto factory = host::make_com<TestFactory>();
-    DWORD cookie = Register(clsid(5), factory.get(), REGCLS_SINGLEUSE);
-    ComPtr<IUnknown> first;
-    EXPECT_EQ(Create(clsid(5), IID_IUnknown, first.put_void()), S_OK);
-    void* second = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(Create(clsid(5), IID_IUnknown, &second), REGDB_E_CLASSNOTREG);
-    EXPECT_EQ(second, nullptr);
-    EXPECT_EQ(factory->ref_count(), 2u) << "hidden, but still registered";
-    EXPECT_EQ(CoRevokeClassObject(cookie), S_OK) << "a used registration must still be revoked";
-    EXPECT_EQ(factory->ref_count(), 1u);
-}
-
-TEST_F(Activation, NewestRegistrationWinsAndOlderOneReturnsWhenItIsRevoked) {
-    auto older = host::make_com<TestFactory>();
-    auto newer = host::make_com<TestFactory>();
-    DWORD olderCookie = Register(clsid(6), older.get());
-    DWORD newerCookie = Register(clsid(6), newer.get());
-    EXPECT_NE(olderCookie, newerCookie);
-    ComPtr<IUnknown> object;
-    ASSERT_EQ(Create(clsid(6), IID_IUnknown, object.put_void()), S_OK);
-    EXPECT_EQ(newer->m_Creates, 1);
-    EXPECT_EQ(CoRevokeClassObject(newerCookie), S_OK);
-    ASSERT_EQ(Create(clsid(6), IID_IUnknown, object.put_void()), S_OK);
-    EXPECT_EQ(older->m_Creates, 1);
-    EXPECT_EQ(CoRevokeClassObject(olderCookie), S_OK);
-}
-
-TEST_F(Activation, SuspendedRegistrationIsHiddenUntilResumed) {
-    auto factory = host::make_com<TestFactory>();
-    DWORD cookie = Register(clsid(7), factory.get(), REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED);
-    ComPtr<IUnknown> object;
-    EXPECT_EQ(Create(clsid(7), IID_IUnknown, object.put_void()), REGDB_E_CLASSNOTREG);
+    EXPECT_EQ(single->m_Creates, 1) << "the newest visible registration, used once";
+    EXPECT_EQ(newer->m_Creates, 5);
+    EXPECT_EQ(suspended->m_Creates, 0);
+    EXPECT_EQ(single->ref_count(), 2u) << "hidden, but still registered";
     EXPECT_EQ(CoResumeClassObjects(), S_OK);
-    EXPECT_EQ(Create(clsid(7), IID_IUnknown, object.put_void()), S_OK);
-    EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+    ComPtr<IUnknown> object;
+    EXPECT_EQ(Create(clsid(6), IID_IUnknown, object.put_void()), S_OK);
+    EXPECT_EQ(suspended->m_Creates, 1);
+    for (DWORD cookie : {suspendedCookie, singleCookie, newerCookie})
+        EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+    EXPECT_EQ(Create(clsid(6), IID_IUnknown, object.put_void()), S_OK);
+    EXPECT_EQ(older->m_Creates, 1) << "the older one returns when the newer ones go";
+    EXPECT_EQ(CoRevokeClassObject(olderCookie), S_OK);
+    for (auto* factory : {older.get(), newer.get(), single.get(), suspended.get()})
+        EXPECT_EQ(factory->ref_count(), 1u);
+    // Cookies are never reused.
+    std::set<DWORD> seen{olderCookie, newerCookie, singleCookie, suspendedCookie};
+    for (int i = 0; i < 200; ++i) {
+        DWORD cookie = Register(clsid(14), older.get());
+        EXPECT_TRUE(seen.insert(cookie).second) << cookie;
+        EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
+    }
 }
 
 TEST_F(Activation, FactoryFailuresArePassedThroughWithNullOutput) {
     auto factory = host::make_com<TestFactory>();
     DWORD cookie = Register(clsid(8), factory.get());
-
     // The factory's own object lacks the interface.
     void* object = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(Create(clsid(8), IID_INobody, &object), E_NOINTERFACE);
@@ -138,24 +119,20 @@ TEST_F(Activation, FactoryFailuresArePassedThroughWithNullOutput) {
     EXPECT_EQ(Create(clsid(8), IID_IUnknown, &object, outer), CLASS_E_NOAGGREGATION);
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(factory->m_LastOuter, outer) << "the outer object reaches the factory";
-
     factory->m_Fail = S_OK;
     factory->m_SucceedWithoutObject = true;
     EXPECT_EQ(Create(clsid(8), IID_IUnknown, &object), E_UNEXPECTED)
         << "a success without an object is not passed on as success";
     EXPECT_EQ(object, nullptr);
-
     EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
     EXPECT_EQ(factory->ref_count(), 1u);
-}
 
-TEST_F(Activation, ClassObjectWithoutClassFactoryGivesNoInterface) {
+    // A class object without IClassFactory: no instance, but its own
+    // interfaces are reachable as the class object.
     auto plain = host::make_com<comtest::FooBar>();
-    DWORD cookie = Register(clsid(9), plain->identity());
-    void* object = reinterpret_cast<void*>(0x1);
+    cookie = Register(clsid(9), plain->identity());
     EXPECT_EQ(Create(clsid(9), IID_IUnknown, &object), E_NOINTERFACE);
     EXPECT_EQ(object, nullptr);
-    // Its own interfaces are still reachable as the class object.
     ComPtr<IBar> bar;
     EXPECT_EQ(CoGetClassObject(clsid(9), CLSCTX_ALL, nullptr, IID_IBar, bar.put_void()), S_OK);
     EXPECT_EQ(bar->Bar(), 3);
@@ -213,17 +190,6 @@ TEST_F(Activation, RegistrationsOutliveTheirThreadAndRevokingNeedsNoCom) {
     EXPECT_EQ(registerOutside, CO_E_NOTINITIALIZED);
     EXPECT_EQ(outsideCookie, 0u);
     EXPECT_EQ(revokeOutside, S_OK);
-    EXPECT_EQ(factory->ref_count(), 1u);
-}
-
-TEST_F(Activation, CookiesAreNeverReused) {
-    auto factory = host::make_com<TestFactory>();
-    std::set<DWORD> seen;
-    for (int i = 0; i < 200; ++i) {
-        DWORD cookie = Register(clsid(14), factory.get());
-        EXPECT_TRUE(seen.insert(cookie).second) << cookie;
-        EXPECT_EQ(CoRevokeClassObject(cookie), S_OK);
-    }
     EXPECT_EQ(factory->ref_count(), 1u);
 }
 

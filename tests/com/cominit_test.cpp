@@ -10,16 +10,17 @@ namespace {
 
 using comtest::clsid;
 
-// True when the calling thread is in COM, seen through activation: an unknown
+// Whether the calling thread is in COM, seen through activation: an unknown
 // class is REGDB_E_CLASSNOTREG inside COM and CO_E_NOTINITIALIZED outside.
 bool InCom() {
-    void* object = nullptr;
+    void* object = reinterpret_cast<void*>(0x1);
     HRESULT hr = CoCreateInstance(clsid(900), nullptr, CLSCTX_ALL, IID_IUnknown, &object);
     EXPECT_TRUE(hr == REGDB_E_CLASSNOTREG || hr == CO_E_NOTINITIALIZED) << std::hex << hr;
+    EXPECT_EQ(object, nullptr);
     return hr == REGDB_E_CLASSNOTREG;
 }
 
-TEST(ComInit, FirstCallIsOkAndRepeatsWithTheSameModelAreFalse) {
+TEST(ComInit, EveryCallIsCountedAndExtraUninitializeIsIgnored) {
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_FALSE);
     EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED | COINIT_DISABLE_OLE1DDE), S_FALSE);
@@ -27,6 +28,10 @@ TEST(ComInit, FirstCallIsOkAndRepeatsWithTheSameModelAreFalse) {
     CoUninitialize();
     CoUninitialize();
     EXPECT_TRUE(InCom());
+    CoUninitialize();
+    EXPECT_FALSE(InCom());
+    CoUninitialize();
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK) << "no negative depth";
     CoUninitialize();
     EXPECT_FALSE(InCom());
 }
@@ -39,17 +44,8 @@ TEST(ComInit, OtherModelIsRefusedAndNeedsNoBalance) {
     EXPECT_TRUE(InCom()) << "the refused call added no level";
     CoUninitialize();
     EXPECT_FALSE(InCom());
-    // Having left, the thread may choose the other model.
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK);
+    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK) << "free to choose again";
     CoUninitialize();
-}
-
-TEST(ComInit, ExtraUninitializeIsIgnored) {
-    CoUninitialize();
-    CoUninitialize();
-    EXPECT_EQ(CoInitializeEx(nullptr, COINIT_MULTITHREADED), S_OK) << "no negative depth";
-    CoUninitialize();
-    EXPECT_FALSE(InCom());
 }
 
 TEST(ComInit, BadArgumentsAreRefusedAndChangeNothing) {
@@ -59,39 +55,32 @@ TEST(ComInit, BadArgumentsAreRefusedAndChangeNothing) {
     EXPECT_EQ(CoInitializeEx(nullptr, 0x100), E_INVALIDARG);
     EXPECT_EQ(CoInitialize(&reserved), E_INVALIDARG);
     EXPECT_FALSE(InCom());
-}
-
-TEST(ComInit, ThreadsAreIndependent) {
-    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
-    HRESULT otherFirst = E_FAIL, otherSecond = E_FAIL;
-    bool otherInComBefore = true, otherInComAfter = true;
-    std::thread other([&] {
-        otherInComBefore = InCom();
-        otherFirst = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        otherSecond = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
-        CoUninitialize();
-        CoUninitialize();
-        otherInComAfter = InCom();
-    });
-    other.join();
-    EXPECT_FALSE(otherInComBefore) << "a new thread is outside COM";
-    EXPECT_EQ(otherFirst, S_OK) << "another thread's model does not apply";
-    EXPECT_EQ(otherSecond, S_FALSE);
-    EXPECT_FALSE(otherInComAfter);
-    EXPECT_TRUE(InCom()) << "the other thread's calls left this one alone";
-    CoUninitialize();
-}
-
-TEST(ComInit, ActivationOutsideComFailsWithNullOutput) {
     void* object = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(CoCreateInstance(clsid(901), nullptr, CLSCTX_ALL, IID_IUnknown, &object),
-              CO_E_NOTINITIALIZED);
-    EXPECT_EQ(object, nullptr);
-    object = reinterpret_cast<void*>(0x1);
     EXPECT_EQ(CoGetClassObject(clsid(901), CLSCTX_ALL, nullptr, IID_IClassFactory, &object),
               CO_E_NOTINITIALIZED);
     EXPECT_EQ(object, nullptr);
     EXPECT_EQ(CoCreateInstance(clsid(901), nullptr, CLSCTX_ALL, IID_IUnknown, nullptr), E_POINTER);
+}
+
+TEST(ComInit, ThreadsAreIndependent) {
+    ASSERT_EQ(CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED), S_OK);
+    HRESULT first = E_FAIL, second = E_FAIL;
+    bool inBefore = true, inAfter = true;
+    std::thread other([&] {
+        inBefore = InCom();
+        first = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        second = CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        CoUninitialize();
+        CoUninitialize();
+        inAfter = InCom();
+    });
+    other.join();
+    EXPECT_FALSE(inBefore) << "a new thread is outside COM";
+    EXPECT_EQ(first, S_OK) << "another thread's model does not apply";
+    EXPECT_EQ(second, S_FALSE);
+    EXPECT_FALSE(inAfter);
+    EXPECT_TRUE(InCom()) << "the other thread's calls left this one alone";
+    CoUninitialize();
 }
 
 }  // namespace
