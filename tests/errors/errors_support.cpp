@@ -5,11 +5,11 @@
 #include <pellib/peltrace.h>
 #include <tester/errorserver.h>
 
+#include <cctype>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <regex>
 #include <sstream>
 
 #include <sys/wait.h>
@@ -17,6 +17,29 @@
 
 namespace errtest {
 namespace {
+
+// The length of the trace prefix that starts `line`
+// ("2026-12-06 12:34:56.789 [4711/4712] kes errors: "), 0 when there is none.
+std::size_t PrefixLength(const std::string& line) {
+    static const char kShape[] = "0000-00-00 00:00:00.000 [";
+    auto digit = [&line](std::size_t i) {
+        return i < line.size() && std::isdigit(static_cast<unsigned char>(line[i])) != 0;
+    };
+    std::size_t i = 0;
+    for (; kShape[i] != '\0'; ++i) {
+        if (kShape[i] == '0' ? !digit(i) : i >= line.size() || line[i] != kShape[i])
+            return 0;
+    }
+    for (char end : {'/', ']'}) {
+        const std::size_t start = i;
+        while (digit(i))
+            ++i;
+        if (i == start || i >= line.size() || line[i++] != end)
+            return 0;
+    }
+    static const std::string kModule = " kes errors: ";
+    return line.compare(i, kModule.size(), kModule) == 0 ? i + kModule.size() : 0;
+}
 
 class LifetimeFacet : public std::locale::facet {
   public:
@@ -100,10 +123,7 @@ std::string ErrorsTest::ConsoleFile() const {
 }
 
 std::vector<std::string> ErrorsTest::Console() const {
-    // "2026-12-06 12:34:56.789 [4711/4712] kes errors: " starts each entry; a
-    // line without it continues the entry before (a report's own "\r\n").
-    static const std::regex kPrefix(
-        R"(^\d{4}-\d\d-\d\d \d\d:\d\d:\d\d\.\d{3} \[\d+/\d+\] kes errors: )");
+    // A line without a prefix continues the entry before (a report's "\r\n").
     std::string text = ConsoleFile();
     std::vector<std::string> entries;
     if (text.empty())
@@ -115,10 +135,8 @@ std::vector<std::string> ErrorsTest::Console() const {
     for (std::size_t pos = 0, end = 0; end != std::string::npos; pos = end + 1) {
         end = text.find('\n', pos);
         const std::string line = text.substr(pos, end == std::string::npos ? end : end - pos);
-        std::smatch prefix;
-        const std::string head = line.substr(0, 64);
-        if (std::regex_search(head, prefix, kPrefix))
-            entries.push_back(line.substr(prefix.length()));
+        if (const std::size_t prefix = PrefixLength(line))
+            entries.push_back(line.substr(prefix));
         else if (!entries.empty())
             entries.back() += "\n" + line;
         else
